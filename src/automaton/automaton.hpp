@@ -1,0 +1,132 @@
+// The automaton record: a deterministic finite automaton with text states,
+// its current state, one Python object of context data and an undo history.
+//
+// State names are interned at construction: each state is a row of the
+// transition table, numbered in code-point order of the names, and known by
+// its position (row * columns). The initial state keeps a row of its own
+// when it is not among the states, so the current state is always a row.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automaton/history.hpp"
+#include "automaton/object.hpp"
+#include "automaton/text_set.hpp"
+#include "automaton/transitions.hpp"
+
+namespace morvane {
+
+// Text handed in by a caller, as UTF-8. Valid only during the call.
+using Text = std::string_view;
+
+// One Unicode code point other than a surrogate.
+struct Symbol {
+    char32_t code_point;
+};
+
+// A whole input read in place: the code units of a Python string (1, 2 or
+// 4 bytes each), already checked to hold no lone surrogate.
+struct InputText {
+    const void* data;
+    std::size_t length;
+    int unit_size;
+};
+
+struct TransitionView {
+    std::string_view origin;
+    Symbol symbol;
+    std::string_view target;
+};
+
+struct HistoryView {
+    std::string_view state;
+    Handle data;
+};
+
+class Automaton;
+
+// The states visited by a simulation, starting state first.
+struct StatePath {
+    const Automaton* automaton;
+    std::vector<Position> positions;
+};
+
+class Automaton {
+public:
+    Automaton(std::vector<std::string> states, std::vector<std::string> alphabet, std::string initial,
+              std::vector<std::string> finals);
+    ~Automaton();
+    Automaton(Automaton&&) noexcept = default;
+    Automaton(const Automaton&) = delete;
+    Automaton& operator=(const Automaton&) = delete;
+
+    // ---- record and queries
+    std::string_view current_state() const noexcept { return name_at(current_); }
+    std::string_view initial_state() const noexcept { return initial_state_; }
+    std::span<const std::string> states() const noexcept { return states_.sorted(); }
+    std::span<const std::string> alphabet() const noexcept { return alphabet_.sorted(); }
+    std::span<const std::string> finals() const noexcept { return finals_.sorted(); }
+    std::string_view name_at(Position position) const noexcept;
+
+    // ---- transition table
+    void add_transition(Text of, Symbol with, Text for_);
+    void remove_transition(Text of, Symbol with);
+    bool has_transition(Text of, Symbol with) const noexcept;
+    std::vector<TransitionView> transitions() const;
+    std::vector<Symbol> available_symbols() const;
+
+    // ---- stepping and history
+    bool step(Symbol symbol);
+    void force_state(Text state_id);
+    bool undo() noexcept;
+    void reset() noexcept;
+    std::vector<HistoryView> history() const;
+    std::size_t history_len() const noexcept { return history_.size(); }
+    std::optional<HistoryView> peek_history() const noexcept;
+    void clear_history() noexcept;
+
+    // ---- acceptance and simulation
+    bool accept(InputText input) const noexcept;
+    StatePath simulate(InputText input) const;
+    bool is_final(Text state) const noexcept { return finals_.contains(state); }
+    bool is_accepted() const noexcept { return final_rows_[transitions_.row(current_)] != 0; }
+
+    // ---- context data
+    Handle data() const noexcept { return data_; }
+    void set_data(Handle new_data) noexcept;
+    void update_context(Handle new_data) noexcept;
+    void clear_data() noexcept;
+
+    // ---- context typing
+    std::string context_type() const;
+    void transform_data(Text data_type_result, Text operation, Handle assert_val);
+
+private:
+    // The row of a state name, or 0 when it is not a state.
+    std::uint32_t row_of(Text name) const noexcept {
+        const std::uint32_t index = states_.find(name);
+        return index == TextSet::npos ? 0 : index + 1;
+    }
+
+    // The record's fields, in the order they are released (see ~Automaton).
+    TextSet states_;
+    TextSet alphabet_;
+    Object data_;
+    std::string initial_state_;
+    Position current_;
+    TextSet finals_;
+    SymbolColumns columns_;
+    TransitionTable transitions_;
+    History history_;
+
+    // Derived once at construction.
+    Position initial_;
+    std::vector<std::uint8_t> final_rows_;  // by row: 1 when the row's name is final
+};
+
+}  // namespace morvane

@@ -1,0 +1,120 @@
+// Naming the context data's type and rewriting the data as text or integer.
+//
+// This is the one part of the engine that calls into Python code of the
+// caller's (__str__, __index__, the unraisable hook). It runs under the
+// exclusive borrow, so such code cannot reach this record while it runs.
+#include <optional>
+
+#include "automaton/automaton.hpp"
+#include "automaton/errors.hpp"
+#include "binding/conversions.hpp"
+
+namespace morvane {
+
+namespace {
+
+// UTF-8 of a str; lone surrogates become U+FFFD, one for each of the three
+// bytes that "surrogatepass" gives them.
+std::string utf8_replacing_surrogates(PyObject* text) {
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size)) return std::string(utf8, static_cast<std::size_t>(size));
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonErrorSet{};
+    PyErr_Clear();
+    const Object bytes = Object::steal(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+    if (!bytes) throw PythonErrorSet{};
+    const Object repaired =
+        Object::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.ptr()), PyBytes_GET_SIZE(bytes.ptr()), "replace"));
+    if (!repaired) throw PythonErrorSet{};
+    const char* utf8 = PyUnicode_AsUTF8AndSize(repaired.ptr(), &size);
+    if (!utf8) throw PythonErrorSet{};
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+// What str() gives for the object. When str() raises, the error goes to the
+// unraisable hook and a placeholder naming the type stands in. The type's
+// name is itself turned into text this way, but only one level deep: a name
+// that cannot be printed either gives up rather than recursing.
+std::optional<std::string> display_text_once(Handle object, bool may_describe_type);
+
+std::string unprintable(Handle object, bool may_describe_type) {
+    if (may_describe_type) {
+        const Object name = Object::steal(PyType_GetName(Py_TYPE(object.ptr())));
+        if (!name) {
+            PyErr_Clear();
+        } else if (std::optional<std::string> name_text = display_text_once(name, false)) {
+            return "<unprintable " + *name_text + " object>";
+        }
+    }
+    return "<unprintable object>";
+}
+
+std::optional<std::string> display_text_once(Handle object, bool may_describe_type) {
+    const Object text = Object::steal(PyObject_Str(object.ptr()));
+    if (!text) {
+        PyErr_WriteUnraisable(object.ptr());
+        if (!may_describe_type) return std::nullopt;
+        return unprintable(object, true);
+    }
+    return utf8_replacing_surrogates(text.ptr());
+}
+
+std::string display_text(Handle object) { return *display_text_once(object, true); }
+
+// Errors that "no integer value" may swallow; interrupts, exits and a
+// failing allocator are not questions about the value and go on up.
+bool is_ordinary_error() noexcept {
+    return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError);
+}
+
+}  // namespace
+
+std::string Automaton::context_type() const {
+    const Object name = Object::steal(PyType_GetName(Py_TYPE(data_.ptr())));
+    if (!name) {
+        PyErr_Clear();
+        return "unknown";
+    }
+    return display_text(name);
+}
+
+void Automaton::transform_data(Text data_type_result, Text operation, Handle assert_val) {
+    Object result;
+    if (operation == "clear") {
+        result = Object::none();
+    } else if (data_type_result == "str") {
+        std::string base;
+        Text data_text;
+        if (binding::to_text(data_.ptr(), data_text)) {
+            base = data_text;
+        } else {
+            PyErr_Clear();
+            base = display_text(data_);
+        }
+        if (operation == "concat") {
+            Text suffix;
+            if (!binding::to_text(assert_val.ptr(), suffix)) throw PythonErrorSet{};
+            base += suffix;
+        }
+        result = Object::steal(PyUnicode_DecodeUTF8(base.data(), static_cast<Py_ssize_t>(base.size()), nullptr));
+    } else if (data_type_result == "int") {
+        std::int64_t value = 0;
+        if (!binding::to_int64(data_.ptr(), value)) {
+            if (!is_ordinary_error()) throw PythonErrorSet{};
+            PyErr_Clear();
+            value = 0;
+        }
+        if (operation == "add") {
+            std::int64_t addend = 0;
+            if (!binding::to_int64(assert_val.ptr(), addend)) throw PythonErrorSet{};
+            // Two's-complement wrap-around, done in unsigned arithmetic where it is defined.
+            value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) + static_cast<std::uint64_t>(addend));
+        }
+        result = Object::steal(PyLong_FromLongLong(value));
+    } else {
+        throw EngineError(EngineError::Kind::type, "Tipo de dado nao suportado. Use 'str' ou 'int'.");
+    }
+    if (!result) throw PythonErrorSet{};
+    data_ = std::move(result);
+}
+
+}  // namespace morvane

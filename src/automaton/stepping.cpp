@@ -1,0 +1,86 @@
+// Stepping, forcing, undo and the history that makes undo possible.
+#include "automaton/automaton.hpp"
+#include "automaton/errors.hpp"
+
+namespace morvane {
+
+// ---- History storage ---------------------------------------------------------
+
+History::History(History&& other) noexcept
+    : chunks_(std::move(other.chunks_)), size_(std::exchange(other.size_, 0)) {}
+
+void History::push(Position state, Handle data) {
+    if (size_ == chunks_.size() * kChunkEntries) chunks_.push_back(std::make_unique<Entry[]>(kChunkEntries));
+    Entry& entry = at(size_);
+    entry.state = state;
+    entry.data = Object::borrow(data);
+    ++size_;
+}
+
+History::Entry History::pop() noexcept {
+    Entry& slot = at(--size_);
+    Entry taken{slot.state, std::move(slot.data)};
+    // Keep at most one spare chunk, so undo/step at a chunk edge does not
+    // allocate and free on every call.
+    const std::size_t chunks_needed = size_ / kChunkEntries + 1;
+    if (chunks_.size() > chunks_needed + 1) chunks_.pop_back();
+    return taken;
+}
+
+void History::clear() noexcept {
+    if (chunks_.empty()) return;
+    // Detach first: a finaliser run by a release sees an empty history.
+    std::vector<std::unique_ptr<Entry[]>> chunks = std::move(chunks_);
+    chunks_.clear();
+    const std::size_t count = std::exchange(size_, 0);
+    for (std::size_t index = 0; index < count; ++index)
+        chunks[index / kChunkEntries][index % kChunkEntries].data.reset();
+}
+
+// ---- Operations --------------------------------------------------------------
+
+bool Automaton::step(Symbol symbol) {
+    history_.push(current_, data_);
+    const Position next = transitions_.next(current_, columns_.column(symbol.code_point));
+    if (next == 0) return false;
+    current_ = next;
+    return true;
+}
+
+void Automaton::force_state(Text state_id) {
+    const std::uint32_t row = row_of(state_id);
+    if (row == 0) throw EngineError(EngineError::Kind::value, "O estado destino nao existe no automato.");
+    history_.push(current_, data_);
+    current_ = transitions_.position(row);
+}
+
+bool Automaton::undo() noexcept {
+    if (history_.empty()) return false;
+    History::Entry entry = history_.pop();
+    current_ = entry.state;
+    data_ = std::move(entry.data);  // the snapshot's reference moves into the record
+    return true;
+}
+
+void Automaton::reset() noexcept {
+    current_ = initial_;
+    data_ = Object::none();
+    history_.clear();
+}
+
+std::vector<HistoryView> Automaton::history() const {
+    std::vector<HistoryView> views;
+    views.reserve(history_.size());
+    history_.for_each([&](const History::Entry& entry) { views.push_back({name_at(entry.state), entry.data}); });
+    return views;
+}
+
+std::optional<HistoryView> Automaton::peek_history() const noexcept {
+    if (history_.empty()) return std::nullopt;
+    const History::Entry& entry = history_.newest();
+    return HistoryView{name_at(entry.state), entry.data};
+}
+
+void Automaton::clear_history() noexcept { history_.clear(); }
+
+}  // namespace morvane

@@ -1,0 +1,43 @@
+// Binding a call's positional and keyword arguments to named parameters.
+//
+// Every parameter of this class is positional-or-keyword and required.
+// Binding works on the interpreter's argument vector in place: the bound
+// values are borrowed pointers in a caller-provided array, and a keyword
+// name is matched first by identity against our interned names (the usual
+// case, since the interpreter interns keyword names), then by content.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace morvane::binding {
+
+inline constexpr std::size_t kMaxParameters = 4;
+
+struct Signature {
+    // Builds one signature; `method` as in "Morvane.<method>()".
+    constexpr Signature(const char* method_name, std::initializer_list<std::string_view> parameter_names)
+        : method(method_name), count(parameter_names.size()) {
+        std::size_t index = 0;
+        for (std::string_view name : parameter_names) names[index++] = name;
+    }
+
+    const char* method;
+    std::size_t count;
+    std::array<std::string_view, kMaxParameters> names{};
+    std::array<PyObject*, kMaxParameters> interned{};  // made on first use; null if that failed
+    bool interning_tried = false;
+};
+
+// Vectorcall form. `bound` receives `signature.count` borrowed pointers.
+bool bind(Signature& signature, PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
+          PyObject** bound) noexcept;
+
+// Tuple-and-dict form, for the constructor.
+bool bind(Signature& signature, PyObject* args, PyObject* kwargs, PyObject** bound) noexcept;
+
+}  // namespace morvane::binding

@@ -1,0 +1,158 @@
+// The call frame: every method, property and the constructor go through it.
+//
+//   guard -> bind -> borrow -> convert arguments in order -> operation
+//         -> convert result -> release borrow
+//
+// An entry is generated from the engine's member function alone: its
+// parameter types choose the conversions, its constness chooses the borrow
+// (const: shared, otherwise exclusive) and its return type the result
+// conversion. The registration table names the function and its parameters.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <span>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "automaton/automaton.hpp"
+#include "binding/arguments.hpp"
+#include "binding/borrow.hpp"
+#include "binding/conversions.hpp"
+#include "binding/errors.hpp"
+#include "binding/instance.hpp"
+
+namespace morvane::binding {
+
+// ---- argument conversions, chosen by the engine's parameter type ---------
+
+template <class T>
+struct ArgumentConversion;
+template <>
+struct ArgumentConversion<Text> {
+    static bool convert(PyObject* object, Text& out) noexcept { return to_text(object, out); }
+};
+template <>
+struct ArgumentConversion<Symbol> {
+    static bool convert(PyObject* object, Symbol& out) noexcept { return to_symbol(object, out); }
+};
+template <>
+struct ArgumentConversion<InputText> {
+    static bool convert(PyObject* object, InputText& out) noexcept { return to_input(object, out); }
+};
+template <>
+struct ArgumentConversion<std::vector<std::string>> {
+    static bool convert(PyObject* object, std::vector<std::string>& out) noexcept {
+        return to_text_set(object, out);
+    }
+};
+// Any object: not converted, handed over as it is.
+template <>
+struct ArgumentConversion<Handle> {
+    static bool convert(PyObject* object, Handle& out) noexcept {
+        out = Handle(object);
+        return true;
+    }
+};
+
+// Converts the bound arguments in parameter order; the first failure stops
+// the rest and carries a note naming its parameter.
+template <class Values, std::size_t... I>
+bool convert_arguments(const Signature& signature, PyObject* const* bound, Values& values,
+                       std::index_sequence<I...>) noexcept {
+    auto convert_one = [&](PyObject* object, auto& value, std::string_view name) {
+        using Value = std::remove_reference_t<decltype(value)>;
+        if (ArgumentConversion<Value>::convert(object, value)) return true;
+        add_processing_note(name);
+        return false;
+    };
+    return (convert_one(bound[I], std::get<I>(values), signature.names[I]) && ...);
+}
+
+// ---- result conversions ------------------------------------------------------
+
+inline PyObject* to_python(bool value) noexcept { return Py_NewRef(value ? Py_True : Py_False); }
+inline PyObject* to_python(std::size_t count) noexcept { return PyLong_FromSize_t(count); }
+inline PyObject* to_python(std::string_view text) noexcept { return new_str(text); }
+inline PyObject* to_python(const std::string& text) noexcept { return new_str(text); }
+inline PyObject* to_python(Handle stored) noexcept { return Py_NewRef(stored.ptr()); }
+inline PyObject* to_python(std::span<const std::string> texts) noexcept { return new_str_list(texts); }
+PyObject* to_python(const std::vector<TransitionView>& transitions) noexcept;
+PyObject* to_python(const std::vector<Symbol>& symbols) noexcept;
+PyObject* to_python(const std::vector<HistoryView>& entries) noexcept;
+PyObject* to_python(const std::optional<HistoryView>& entry) noexcept;
+PyObject* to_python(const StatePath& path) noexcept;
+
+// ---- what an engine operation looks like -------------------------------------
+
+template <class F>
+struct Operation;
+
+template <Access A, class R, class... Args>
+struct OperationShape {
+    static constexpr Access access = A;
+    static constexpr std::size_t arity = sizeof...(Args);
+    using Result = R;
+    using Values = std::tuple<std::remove_cvref_t<Args>...>;
+};
+
+template <class R, class... Args>
+struct Operation<R (Automaton::*)(Args...)> : OperationShape<Access::exclusive, R, Args...> {};
+template <class R, class... Args>
+struct Operation<R (Automaton::*)(Args...) noexcept> : OperationShape<Access::exclusive, R, Args...> {};
+template <class R, class... Args>
+struct Operation<R (Automaton::*)(Args...) const> : OperationShape<Access::shared, R, Args...> {};
+template <class R, class... Args>
+struct Operation<R (Automaton::*)(Args...) const noexcept> : OperationShape<Access::shared, R, Args...> {};
+
+// Borrows the record, runs the operation on converted values and converts
+// its result while the borrow is still held.
+template <auto Op, class Prepare>
+PyObject* run_borrowed(PyObject* self, Prepare&& prepare) {
+    using Shape = Operation<decltype(Op)>;
+    Instance& instance = Instance::of(self);
+    Borrow<Shape::access> borrow(instance.borrow);
+    if (!borrow) return nullptr;
+    typename Shape::Values values;
+    if (!prepare(values)) return nullptr;
+    Automaton& automaton = instance.automaton();
+    auto call = [&](auto&... arguments) { return (automaton.*Op)(arguments...); };
+    if constexpr (std::is_void_v<typename Shape::Result>) {
+        std::apply(call, values);
+        Py_RETURN_NONE;
+    } else {
+        return to_python(std::apply(call, values));
+    }
+}
+
+// ---- entries -------------------------------------------------------------------
+
+// Methods with parameters: the fast calling convention with keywords.
+template <auto Op, Signature& S>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    using Shape = Operation<decltype(Op)>;
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        std::array<PyObject*, Shape::arity> bound;
+        if (!bind(S, args, PyVectorcall_NARGS(nargsf), kwnames, bound.data())) return nullptr;
+        return run_borrowed<Op>(self, [&](auto& values) {
+            return convert_arguments(S, bound.data(), values, std::make_index_sequence<Shape::arity>{});
+        });
+    });
+}
+
+// Methods without parameters: the interpreter has already refused arguments.
+template <auto Op>
+PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
+    return guarded<PyObject*>(nullptr, [&] { return run_borrowed<Op>(self, [](auto&) { return true; }); });
+}
+
+// Read-only properties.
+template <auto Op>
+PyObject* getter_entry(PyObject* self, void*) noexcept {
+    return guarded<PyObject*>(nullptr, [&] { return run_borrowed<Op>(self, [](auto&) { return true; }); });
+}
+
+}  // namespace morvane::binding
