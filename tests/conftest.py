@@ -1,0 +1,78 @@
+"""Shared helpers for the test suite."""
+
+import gc
+import sys
+
+import pytest
+
+import morvane
+
+Morvane = morvane.Morvane
+
+
+@pytest.fixture
+def abc():
+    """q0 -a-> q1 -b-> q2, alphabet {a, b}, initial q0, finals {q2}."""
+    m = Morvane({"q0", "q1", "q2"}, {"a", "b"}, "q0", {"q2"})
+    m.add_transition("q0", "a", "q1")
+    m.add_transition("q1", "b", "q2")
+    return m
+
+
+class _Callback:
+    """Context data whose str() runs a callback: a way to run Python code
+    while transform_data holds the instance's exclusive borrow."""
+
+    def __init__(self, callback):
+        self.callback = callback
+
+    def __str__(self):
+        self.callback()
+        return "callback"
+
+
+def while_exclusively_borrowed(m, action):
+    """Runs action() while m holds its exclusive borrow; returns what it
+    returned or the exception it raised. m's data ends up as a str."""
+    outcome = {}
+
+    def callback():
+        try:
+            outcome["result"] = action()
+        except BaseException as error:  # noqa: BLE001 - handed back to the test
+            outcome["error"] = error
+
+    m.set_data(_Callback(callback))
+    m.transform_data("str", "noop", None)
+    return outcome.get("error", outcome.get("result"))
+
+
+def while_shared_borrowed(m, action):
+    """Runs action() while m holds a shared borrow (inside get_context_type,
+    through the str() of the data type's name); returns its result or error."""
+    outcome = {}
+
+    class Name(str):
+        def __str__(self):
+            try:
+                outcome["result"] = action()
+            except BaseException as error:  # noqa: BLE001
+                outcome["error"] = error
+            return str.__str__(self)
+
+    class Probe:
+        pass
+
+    Probe.__name__ = Name("Probe")
+    m.set_data(Probe())
+    assert m.get_context_type() == "Probe"
+    return outcome.get("error", outcome.get("result"))
+
+
+def collect():
+    for _ in range(3):
+        gc.collect()
+
+
+SANITIZED = bool(__import__("os").environ.get("MORVANE_SANITIZED"))
+refcount = sys.getrefcount
