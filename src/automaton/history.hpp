@@ -30,7 +30,13 @@ public:
     bool empty() const noexcept { return size_ == 0; }
 
     // Nothing changes if memory for a new chunk cannot be had.
-    void push(Position state, Handle data);
+    void push(Position state, Handle data) {
+        if (next_ == chunk_end_) open_chunk();
+        next_->state = state;
+        next_->data = Object::borrow(data);
+        ++next_;
+        ++size_;
+    }
     // Removes the newest entry and hands it over; the history must not be empty.
     Entry pop() noexcept;
     const Entry& newest() const noexcept { return at(size_ - 1); }
@@ -46,6 +52,9 @@ public:
 private:
     static constexpr std::size_t kChunkEntries = 4096;
 
+    // Points next_ at slot size_, allocating its chunk when needed.
+    void open_chunk();
+
     const Entry& at(std::size_t index) const noexcept {
         return chunks_[index / kChunkEntries][index % kChunkEntries];
     }
@@ -53,6 +62,8 @@ private:
 
     std::vector<std::unique_ptr<Entry[]>> chunks_;
     std::size_t size_ = 0;
+    Entry* next_ = nullptr;       // slot of the next push
+    Entry* chunk_end_ = nullptr;  // end of next_'s chunk
 };
 
 }  // namespace morvane

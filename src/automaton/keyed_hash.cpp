@@ -12,16 +12,15 @@ Key draw_key() {
         return (std::uint64_t{device()} << 32) | device();
     };
     // Odd multipliers keep the folded products from collapsing.
-    return Key{draw64(), draw64() | 1, draw64() | 1};
+    Key key{draw64(), draw64() | 1, draw64() | 1, 0};
+    key.seed = key.a ^ detail::fold_multiply(key.a ^ key.b, key.c);
+    return key;
 }
 
 }  // namespace
 
-const Key& process_key() noexcept {
-    // random_device may throw only when no entropy source exists at all;
-    // there is then nothing better to do than to stop.
-    static const Key key = draw_key();
-    return key;
-}
+// random_device throws only when the system has no entropy source at all;
+// loading the module then fails, which is the best that can be done.
+const Key process_key_value = draw_key();
 
 }  // namespace morvane::hashing

@@ -13,10 +13,12 @@ namespace morvane::hashing {
 
 struct Key {
     std::uint64_t a, b, c;
+    std::uint64_t seed;  // derived from the others once, not per hash
 };
 
-// The process's key; drawn on first use.
-const Key& process_key() noexcept;
+// The process's key, drawn when the module is loaded.
+extern const Key process_key_value;
+inline const Key& process_key() noexcept { return process_key_value; }
 
 namespace detail {
 
@@ -45,7 +47,7 @@ inline std::uint64_t hash_bytes(std::string_view text) noexcept {
     const Key& key = process_key();
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    std::uint64_t seed = key.a ^ fold_multiply(n ^ key.b, key.c);
+    std::uint64_t seed = key.seed ^ n;
     std::uint64_t lo, hi;
     if (n <= 16) {
         if (n >= 4) {
@@ -69,6 +71,20 @@ inline std::uint64_t hash_bytes(std::string_view text) noexcept {
         hi = read64(p + rest - 8);
     }
     return fold_multiply(key.b ^ n, fold_multiply(lo ^ key.b, hi ^ seed));
+}
+
+// Byte equality, with the short lengths of typical names done by a few
+// overlapping loads instead of a call to memcmp.
+inline bool same_bytes(std::string_view a, std::string_view b) noexcept {
+    using namespace detail;
+    const std::size_t n = a.size();
+    if (n != b.size()) return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(a.data());
+    const auto* q = reinterpret_cast<const unsigned char*>(b.data());
+    if (n >= 8 && n <= 16) return read64(p) == read64(q) && read64(p + n - 8) == read64(q + n - 8);
+    if (n >= 4 && n < 8) return read32(p) == read32(q) && read32(p + n - 4) == read32(q + n - 4);
+    if (n > 0 && n < 4) return p[0] == q[0] && p[n >> 1] == q[n >> 1] && p[n - 1] == q[n - 1];
+    return n == 0 || std::memcmp(p, q, n) == 0;
 }
 
 // A keyed mix of a 64-bit integer key.

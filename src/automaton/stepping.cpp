@@ -7,23 +7,27 @@ namespace morvane {
 // ---- History storage ---------------------------------------------------------
 
 History::History(History&& other) noexcept
-    : chunks_(std::move(other.chunks_)), size_(std::exchange(other.size_, 0)) {}
+    : chunks_(std::move(other.chunks_)),
+      size_(std::exchange(other.size_, 0)),
+      next_(std::exchange(other.next_, nullptr)),
+      chunk_end_(std::exchange(other.chunk_end_, nullptr)) {}
 
-void History::push(Position state, Handle data) {
-    if (size_ == chunks_.size() * kChunkEntries) chunks_.push_back(std::make_unique<Entry[]>(kChunkEntries));
-    Entry& entry = at(size_);
-    entry.state = state;
-    entry.data = Object::borrow(data);
-    ++size_;
+void History::open_chunk() {
+    const std::size_t chunk = size_ / kChunkEntries;
+    if (chunk == chunks_.size()) chunks_.push_back(std::make_unique<Entry[]>(kChunkEntries));
+    next_ = chunks_[chunk].get() + size_ % kChunkEntries;
+    chunk_end_ = chunks_[chunk].get() + kChunkEntries;
 }
 
 History::Entry History::pop() noexcept {
-    Entry& slot = at(--size_);
-    Entry taken{slot.state, std::move(slot.data)};
+    --size_;
+    const std::size_t chunk = size_ / kChunkEntries;
+    next_ = chunks_[chunk].get() + size_ % kChunkEntries;
+    chunk_end_ = chunks_[chunk].get() + kChunkEntries;
+    Entry taken{next_->state, std::move(next_->data)};
     // Keep at most one spare chunk, so undo/step at a chunk edge does not
     // allocate and free on every call.
-    const std::size_t chunks_needed = size_ / kChunkEntries + 1;
-    if (chunks_.size() > chunks_needed + 1) chunks_.pop_back();
+    if (chunks_.size() > chunk + 2) chunks_.pop_back();
     return taken;
 }
 
@@ -32,6 +36,7 @@ void History::clear() noexcept {
     // Detach first: a finaliser run by a release sees an empty history.
     std::vector<std::unique_ptr<Entry[]>> chunks = std::move(chunks_);
     chunks_.clear();
+    next_ = chunk_end_ = nullptr;
     const std::size_t count = std::exchange(size_, 0);
     for (std::size_t index = 0; index < count; ++index)
         chunks[index / kChunkEntries][index % kChunkEntries].data.reset();

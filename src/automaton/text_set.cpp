@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "automaton/keyed_hash.hpp"
 
 namespace morvane {
 
@@ -16,25 +15,16 @@ TextSet::TextSet(std::vector<std::string> members) : members_(std::move(members)
     slots_.assign(hashing::table_size_for(members_.size()), 0);
     const std::size_t mask = slots_.size() - 1;
     for (std::uint32_t index = 0; index < members_.size(); ++index) {
-        std::size_t slot = hashing::hash_bytes(members_[index]) & mask;
+        const std::uint64_t hash = hashing::hash_bytes(members_[index]);
+        std::size_t slot = hash & mask;
         while (slots_[slot] != 0) slot = (slot + 1) & mask;
-        slots_[slot] = index + 1;
-    }
-}
-
-std::uint32_t TextSet::find(std::string_view text) const noexcept {
-    if (members_.empty()) return npos;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = hashing::hash_bytes(text) & mask;; slot = (slot + 1) & mask) {
-        const std::uint32_t entry = slots_[slot];
-        if (entry == 0) return npos;
-        if (members_[entry - 1] == text) return entry - 1;
+        slots_[slot] = ((hash >> 32) << 32) | (index + 1);
     }
 }
 
 void TextSet::release() noexcept {
     std::vector<std::string>().swap(members_);
-    std::vector<std::uint32_t>().swap(slots_);
+    std::vector<std::uint64_t>().swap(slots_);
 }
 
 }  // namespace morvane

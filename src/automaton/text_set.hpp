@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "automaton/keyed_hash.hpp"
+
 namespace morvane {
 
 class TextSet {
@@ -21,7 +23,18 @@ public:
     explicit TextSet(std::vector<std::string> members);
 
     // Position of `text` in code-point order, or npos.
-    std::uint32_t find(std::string_view text) const noexcept;
+    std::uint32_t find(std::string_view text) const noexcept {
+        if (members_.empty()) return npos;
+        const std::uint64_t hash = hashing::hash_bytes(text);
+        const std::uint64_t tag = hash >> 32;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const std::uint64_t entry = slots_[slot];
+            if (entry == 0) return npos;
+            const std::uint32_t index = static_cast<std::uint32_t>(entry) - 1;
+            if ((entry >> 32) == tag && hashing::same_bytes(members_[index], text)) return index;
+        }
+    }
     bool contains(std::string_view text) const noexcept { return find(text) != npos; }
 
     std::size_t size() const noexcept { return members_.size(); }
@@ -34,7 +47,9 @@ public:
 
 private:
     std::vector<std::string> members_;
-    std::vector<std::uint32_t> slots_;  // member index + 1; 0 marks a free slot
+    // (high half of the member's hash << 32) | (member index + 1); 0 marks a
+    // free slot. The stored hash half skips most comparisons of other names.
+    std::vector<std::uint64_t> slots_;
 };
 
 }  // namespace morvane

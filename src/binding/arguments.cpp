@@ -109,8 +109,8 @@ bool bind_all(Signature& signature, PyObject* const* positional, Py_ssize_t coun
 
 }  // namespace
 
-bool bind(Signature& signature, PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
-          PyObject** bound) noexcept {
+bool bind_slow(Signature& signature, PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
+               PyObject** bound) noexcept {
     return bind_all(signature, args, positional, bound, [&](auto&& bind_one) {
         if (keyword_names == nullptr) return true;
         const Py_ssize_t keywords = PyTuple_GET_SIZE(keyword_names);

@@ -33,9 +33,19 @@ struct Signature {
     bool interning_tried = false;
 };
 
-// Vectorcall form. `bound` receives `signature.count` borrowed pointers.
-bool bind(Signature& signature, PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
-          PyObject** bound) noexcept;
+// Vectorcall form, any call shape. `bound` receives `signature.count`
+// borrowed pointers.
+bool bind_slow(Signature& signature, PyObject* const* args, Py_ssize_t positional, PyObject* keyword_names,
+               PyObject** bound) noexcept;
+
+// Vectorcall form. Returns the bound arguments in parameter order, or null
+// with the error set. The usual call (all arguments by position) is bound
+// where it stands: the argument vector itself is the result.
+inline PyObject* const* bind(Signature& signature, PyObject* const* args, Py_ssize_t positional,
+                             PyObject* keyword_names, PyObject** storage) noexcept {
+    if (keyword_names == nullptr && positional == static_cast<Py_ssize_t>(signature.count)) return args;
+    return bind_slow(signature, args, positional, keyword_names, storage) ? storage : nullptr;
+}
 
 // Tuple-and-dict form, for the constructor.
 bool bind(Signature& signature, PyObject* args, PyObject* kwargs, PyObject** bound) noexcept;

@@ -65,7 +65,7 @@ void raise_cast_error(PyObject* object, const char* expected) noexcept {
     PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", qualname.ptr(), expected);
 }
 
-bool to_text(PyObject* object, Text& out) noexcept {
+bool to_text_general(PyObject* object, Text& out) noexcept {
     if (!PyUnicode_Check(object)) {
         raise_cast_error(object, "str");
         return false;
@@ -77,7 +77,7 @@ bool to_text(PyObject* object, Text& out) noexcept {
     return true;
 }
 
-bool to_symbol(PyObject* object, Symbol& out) noexcept {
+bool to_symbol_general(PyObject* object, Symbol& out) noexcept {
     if (!PyUnicode_Check(object)) {
         raise_cast_error(object, "str");
         return false;

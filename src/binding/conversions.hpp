@@ -15,10 +15,31 @@
 namespace morvane::binding {
 
 // ---- arguments
+bool to_text_general(PyObject* object, Text& out) noexcept;
+bool to_symbol_general(PyObject* object, Symbol& out) noexcept;
+
+// The characters of a compact ASCII str, which are its UTF-8 as they stand.
+inline const char* ascii_data(PyObject* text) noexcept {
+    return reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(text) + 1);
+}
+
 // A str (or subclass) as UTF-8. The view lives as long as the object.
-bool to_text(PyObject* object, Text& out) noexcept;
+inline bool to_text(PyObject* object, Text& out) noexcept {
+    if (PyUnicode_Check(object) && PyUnicode_IS_COMPACT_ASCII(object)) {
+        out = Text(ascii_data(object), static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
+        return true;
+    }
+    return to_text_general(object, out);
+}
+
 // A str of exactly one code point.
-bool to_symbol(PyObject* object, Symbol& out) noexcept;
+inline bool to_symbol(PyObject* object, Symbol& out) noexcept {
+    if (PyUnicode_Check(object) && PyUnicode_IS_COMPACT_ASCII(object) && PyUnicode_GET_LENGTH(object) == 1) {
+        out = Symbol{static_cast<unsigned char>(*ascii_data(object))};
+        return true;
+    }
+    return to_symbol_general(object, out);
+}
 // A str read in place, after checking it holds no lone surrogate.
 bool to_input(PyObject* object, InputText& out) noexcept;
 // A set or frozenset (or subclass) of str, each member as UTF-8.

@@ -135,10 +135,11 @@ template <auto Op, Signature& S>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
     using Shape = Operation<decltype(Op)>;
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        std::array<PyObject*, Shape::arity> bound;
-        if (!bind(S, args, PyVectorcall_NARGS(nargsf), kwnames, bound.data())) return nullptr;
+        std::array<PyObject*, Shape::arity> storage;
+        PyObject* const* bound = bind(S, args, PyVectorcall_NARGS(nargsf), kwnames, storage.data());
+        if (!bound) return nullptr;
         return run_borrowed<Op>(self, [&](auto& values) {
-            return convert_arguments(S, bound.data(), values, std::make_index_sequence<Shape::arity>{});
+            return convert_arguments(S, bound, values, std::make_index_sequence<Shape::arity>{});
         });
     });
 }
