@@ -1,10 +1,12 @@
 // The undo history: (state, data snapshot) entries, oldest first.
 //
-// Entries live in fixed-size chunks: a push never moves the entries already
-// there, memory grows by one chunk at a time instead of doubling, and an
-// entry costs 16 bytes however long the history gets.
+// Entries live in chunks that never move: a push never copies the entries
+// already there, and an entry costs 16 bytes however long the history gets.
+// Chunks start small and double up to a fixed size, so an automaton with a
+// short history pays for a short history.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -31,7 +33,7 @@ public:
 
     // Nothing changes if memory for a new chunk cannot be had.
     void push(Position state, Handle data) {
-        if (next_ == chunk_end_) open_chunk();
+        if (next_ == chunk_end_) open_next_chunk();
         next_->state = state;
         next_->data = Object::borrow(data);
         ++next_;
@@ -39,31 +41,50 @@ public:
     }
     // Removes the newest entry and hands it over; the history must not be empty.
     Entry pop() noexcept;
-    const Entry& newest() const noexcept { return at(size_ - 1); }
+    // The newest entry; the history must not be empty.
+    const Entry& newest() const noexcept {
+        return next_ != chunk_begin_ ? next_[-1] : chunks_[current_ - 1].entries[capacity(current_ - 1) - 1];
+    }
 
+    // visit(entry) for every entry, oldest first.
     template <class Visit>
     void for_each(Visit&& visit) const {
-        for (std::size_t index = 0; index < size_; ++index) visit(at(index));
+        visit_all(*this, visit);
     }
 
     // Releases the entries oldest first, then the storage.
     void clear() noexcept;
 
 private:
-    static constexpr std::size_t kChunkEntries = 4096;
-
-    // Points next_ at slot size_, allocating its chunk when needed.
-    void open_chunk();
-
-    const Entry& at(std::size_t index) const noexcept {
-        return chunks_[index / kChunkEntries][index % kChunkEntries];
+    static constexpr std::size_t kFirstChunk = 8;
+    static constexpr std::size_t kLargestChunk = 4096;
+    static std::size_t capacity(std::size_t chunk) noexcept {
+        return chunk >= 9 ? kLargestChunk : kFirstChunk << chunk;
     }
-    Entry& at(std::size_t index) noexcept { return chunks_[index / kChunkEntries][index % kChunkEntries]; }
 
-    std::vector<std::unique_ptr<Entry[]>> chunks_;
+    struct Chunk {
+        std::unique_ptr<Entry[]> entries;
+    };
+
+    template <class Self, class Visit>
+    static void visit_all(Self& self, Visit& visit) {
+        std::size_t remaining = self.size_;
+        for (std::size_t chunk = 0; remaining > 0; ++chunk) {
+            const std::size_t count = std::min(remaining, capacity(chunk));
+            for (std::size_t index = 0; index < count; ++index) visit(self.chunks_[chunk].entries[index]);
+            remaining -= count;
+        }
+    }
+
+    // Moves next_ to the start of the chunk after the current one.
+    void open_next_chunk();
+
+    std::vector<Chunk> chunks_;
     std::size_t size_ = 0;
-    Entry* next_ = nullptr;       // slot of the next push
-    Entry* chunk_end_ = nullptr;  // end of next_'s chunk
+    std::size_t current_ = 0;       // the chunk next_ points into (when next_ is set)
+    Entry* next_ = nullptr;         // slot of the next push
+    Entry* chunk_begin_ = nullptr;  // bounds of the current chunk
+    Entry* chunk_end_ = nullptr;
 };
 
 }  // namespace morvane

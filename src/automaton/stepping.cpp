@@ -9,37 +9,42 @@ namespace morvane {
 History::History(History&& other) noexcept
     : chunks_(std::move(other.chunks_)),
       size_(std::exchange(other.size_, 0)),
+      current_(std::exchange(other.current_, 0)),
       next_(std::exchange(other.next_, nullptr)),
+      chunk_begin_(std::exchange(other.chunk_begin_, nullptr)),
       chunk_end_(std::exchange(other.chunk_end_, nullptr)) {}
 
-void History::open_chunk() {
-    const std::size_t chunk = size_ / kChunkEntries;
-    if (chunk == chunks_.size()) chunks_.push_back(std::make_unique<Entry[]>(kChunkEntries));
-    next_ = chunks_[chunk].get() + size_ % kChunkEntries;
-    chunk_end_ = chunks_[chunk].get() + kChunkEntries;
+void History::open_next_chunk() {
+    const std::size_t chunk = next_ ? current_ + 1 : 0;
+    if (chunk == chunks_.size()) chunks_.push_back(Chunk{std::make_unique<Entry[]>(capacity(chunk))});
+    current_ = chunk;
+    next_ = chunk_begin_ = chunks_[chunk].entries.get();
+    chunk_end_ = chunk_begin_ + capacity(chunk);
 }
 
 History::Entry History::pop() noexcept {
+    if (next_ == chunk_begin_) {  // step back into the previous, full chunk
+        --current_;
+        chunk_begin_ = chunks_[current_].entries.get();
+        next_ = chunk_end_ = chunk_begin_ + capacity(current_);
+    }
+    --next_;
     --size_;
-    const std::size_t chunk = size_ / kChunkEntries;
-    next_ = chunks_[chunk].get() + size_ % kChunkEntries;
-    chunk_end_ = chunks_[chunk].get() + kChunkEntries;
     Entry taken{next_->state, std::move(next_->data)};
     // Keep at most one spare chunk, so undo/step at a chunk edge does not
     // allocate and free on every call.
-    if (chunks_.size() > chunk + 2) chunks_.pop_back();
+    if (chunks_.size() > current_ + 2) chunks_.pop_back();
     return taken;
 }
 
 void History::clear() noexcept {
     if (chunks_.empty()) return;
     // Detach first: a finaliser run by a release sees an empty history.
-    std::vector<std::unique_ptr<Entry[]>> chunks = std::move(chunks_);
-    chunks_.clear();
-    next_ = chunk_end_ = nullptr;
-    const std::size_t count = std::exchange(size_, 0);
-    for (std::size_t index = 0; index < count; ++index)
-        chunks[index / kChunkEntries][index % kChunkEntries].data.reset();
+    History old(std::move(*this));
+    auto release = [](Entry& entry) { entry.data.reset(); };
+    visit_all(old, release);
+    old.size_ = 0;
+    old.chunks_.clear();
 }
 
 // ---- Operations --------------------------------------------------------------
