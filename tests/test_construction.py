@@ -1,0 +1,147 @@
+"""Construction of an automaton and the read-only queries on it."""
+
+import sys
+import weakref
+
+import pytest
+
+import morvane
+
+Morvane = morvane.Morvane
+
+
+def runtime(*pieces):
+    return "".join(pieces)
+
+
+def snapshot(m):
+    return m.get_states(), m.get_alphabet(), m.get_finals(), m.initial_state, m.current_state
+
+
+class StrSub(str):
+    pass
+
+
+class SetSub(set):
+    pass
+
+
+class FrozenSub(frozenset):
+    pass
+
+
+@pytest.mark.parametrize(
+    ("states", "alphabet", "initial", "finals"),
+    [
+        (set(), set(), "", set()),
+        ({"q0", "q1"}, {"ab", ""}, "zz", {"q9"}),
+        ({"", "x"}, {"", "a", "bcd"}, "", {""}),
+        (frozenset({"q"}), SetSub({"a"}), StrSub("q"), FrozenSub({"q", "r"})),
+        ({StrSub("s"), "t"}, frozenset({StrSub("é")}), "s", SetSub()),
+        ({"a\0b", "\0", "a"}, {"\0"}, "a\0b", {"\0"}),
+    ],
+)
+def test_construction_keeps_arguments_unvalidated(states, alphabet, initial, finals):
+    m = Morvane(states, alphabet, initial, finals)
+    expected = (sorted(states), sorted(alphabet), sorted(finals), initial, initial)
+    assert snapshot(m) == expected
+    for value in (m.current_state, m.initial_state, *m.get_states(), *m.get_alphabet(), *m.get_finals()):
+        assert type(value) is str
+    assert m.history_len() == 0 and m.get_transitions() == [] and m.data is None
+
+
+def test_keywords_in_any_order_match_positional():
+    arguments = ({"q0", "q1", "q2"}, {"a", "b"}, "q1", {"q2", "q0"})
+    names = ("states", "alphabet", "initial", "finals")
+    expected = snapshot(Morvane(*arguments))
+    assert expected == (["q0", "q1", "q2"], ["a", "b"], ["q0", "q2"], "q1", "q1")
+    for order in ((3, 2, 1, 0), (1, 3, 0, 2), (2, 0, 3, 1)):
+        assert snapshot(Morvane(**{names[i]: arguments[i] for i in order})) == expected
+    assert snapshot(Morvane(arguments[0], arguments[1], finals=arguments[3], initial=arguments[2])) == expected
+
+
+@pytest.mark.parametrize(
+    "members",
+    [
+        {"b", "a", "B", "ab", "é"},
+        {"\U0001f600", "\uffff", "\ue000", "\ud7ff", "z", "\U00010000"},
+        {"a", "a\0", "a\x01", "", "\x7f", "\x80", "ß", "\u0100"},
+        {f"q{i}" for i in range(40)},
+    ],
+)
+def test_queries_sort_by_code_point(members):
+    m = Morvane(members, members, "q", members)
+    assert m.get_states() == m.get_alphabet() == m.get_finals() == sorted(members)
+
+
+def test_sort_example_and_astral_after_bmp():
+    assert Morvane({"b", "a", "B", "ab", "é"}, set(), "", set()).get_states() == ["B", "a", "ab", "b", "é"]
+    assert Morvane(set(), {"\U00010000", "\uffff"}, "", set()).get_alphabet() == ["\uffff", "\U00010000"]
+
+
+@pytest.mark.parametrize("query", ["get_states", "get_alphabet", "get_finals"])
+def test_queries_return_fresh_lists(query):
+    m = Morvane({"q0", "é"}, {"q0", "é"}, "q0", {"q0", "é"})
+    first, second = getattr(m, query)(), getattr(m, query)()
+    assert first == second and first is not second
+    assert all(a is not b for a, b in zip(first, second))
+    first.append("x")
+    first[0] = "changed"
+    assert getattr(m, query)() == second == ["q0", "é"]
+
+
+@pytest.mark.parametrize("name", ["a", "é", "q0", "😀", "a\0"])
+def test_state_properties_are_new_strs(name):
+    given = runtime(name)
+    m = Morvane({given}, set(), given, set())
+    assert m.current_state == m.initial_state == given
+    assert m.current_state is not m.current_state and m.current_state is not given
+    assert m.initial_state is not m.initial_state
+
+
+def test_read_state_keeps_old_value_after_step(abc):
+    before = abc.current_state
+    assert abc.step("a") is True
+    assert (before, abc.current_state, abc.initial_state) == ("q0", "q1", "q0")
+
+
+def test_construction_does_not_hold_arguments():
+    members = [runtime("q", str(i)) for i in range(3)]
+    states, alphabet, initial, finals = set(members), frozenset(members[:1]), runtime("q", "0"), set(members[1:])
+    objects = [states, alphabet, initial, finals, *members]
+    before = [sys.getrefcount(item) for item in objects]
+    m = Morvane(states, alphabet, initial, finals)
+    assert [sys.getrefcount(item) for item in objects] == before
+    del m
+    for bad in ({1}, {"x\ud800"}, [1]):
+        with pytest.raises((TypeError, UnicodeEncodeError)):
+            Morvane(states, alphabet, initial, bad)
+    with pytest.raises(TypeError):
+        Morvane(states, alphabet, initial, finals, finals)
+    assert [sys.getrefcount(item) for item in objects] == before
+
+
+def test_instances_release_their_class_reference():
+    before = sys.getrefcount(Morvane)
+    instances = [Morvane({"q"}, set(), "q", set()) for _ in range(50)]
+    assert sys.getrefcount(Morvane) == before + 50
+    del instances
+    assert sys.getrefcount(Morvane) == before
+
+
+def test_releasing_the_instance_releases_its_data():
+    class Data:
+        pass
+
+    finalised = []
+    data = Data()
+    reference = weakref.ref(data, lambda _: finalised.append(True))
+    m = Morvane({"q"}, {"a"}, "q", set())
+    m.set_data(data)
+    del data
+    assert reference() is not None and m.data is reference()
+    m.step("a")  # the history snapshot now holds the data as well
+    m.set_data(None)
+    assert reference() is not None and m.peek_history()[1] is reference()
+    del m
+    assert reference() is None and finalised == [True]
