@@ -178,3 +178,22 @@ def test_short_histories_stay_small():
         kept.append(m)
     per_instance = (allocated_bytes() - before) // count
     assert per_instance < 16 * 1024, f"{per_instance} bytes per instance with a one-entry history"
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * __import__("os").sysconf("SC_PAGE_SIZE")
+
+
+@pytest.mark.skipif(SANITIZED or not hasattr(ctypes.CDLL(None), "malloc_trim"), reason="needs glibc's own allocator")
+@pytest.mark.parametrize("release", ["reset", "clear_history"])
+def test_a_long_history_gives_its_memory_back(release):
+    m = machine()
+    ctypes.CDLL(None).malloc_trim(0)  # start from a heap without free pages to reuse
+    before = resident_bytes()
+    for _ in range(1_000_000):
+        m.step("a")
+    grown = resident_bytes() - before
+    assert grown > 8_000_000  # 16 bytes an entry, give or take
+    getattr(m, release)()
+    assert resident_bytes() - before < grown // 4

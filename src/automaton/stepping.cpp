@@ -1,10 +1,30 @@
 // Stepping, forcing, undo and the history that makes undo possible.
+#include <cstdlib>  // defines __GLIBC__ on glibc
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "automaton/automaton.hpp"
 #include "automaton/errors.hpp"
 
 namespace morvane {
 
 // ---- History storage ---------------------------------------------------------
+
+namespace {
+
+// The allocator keeps freed chunks for reuse; after a long history is let go,
+// ask it to return the pages to the system instead.
+void give_back_memory(std::size_t chunks) noexcept {
+#if defined(__GLIBC__)
+    constexpr std::size_t kChunksWorthTrimming = 64;  // about 4 MiB of entries
+    if (chunks >= kChunksWorthTrimming) malloc_trim(0);
+#else
+    (void)chunks;
+#endif
+}
+
+}  // namespace
 
 History::History(History&& other) noexcept
     : chunks_(std::move(other.chunks_)),
@@ -43,8 +63,10 @@ void History::clear() noexcept {
     History old(std::move(*this));
     auto release = [](Entry& entry) { entry.data.reset(); };
     visit_all(old, release);
+    const std::size_t chunks = old.chunks_.size();
     old.size_ = 0;
     old.chunks_.clear();
+    give_back_memory(chunks);
 }
 
 // ---- Operations --------------------------------------------------------------
