@@ -19,6 +19,14 @@ def abc():
     return m
 
 
+def error_of(call, *args, kind=ValueError):
+    """The exception, of exactly that type, that call(*args) raises."""
+    with pytest.raises(kind) as info:
+        call(*args)
+    assert type(info.value) is kind
+    return info.value
+
+
 class _Callback:
     """Context data whose str() runs a callback: a way to run Python code
     while transform_data holds the instance's exclusive borrow."""

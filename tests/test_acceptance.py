@@ -4,18 +4,11 @@ import random
 
 import pytest
 
-from conftest import SANITIZED, Morvane
+from conftest import Morvane, SANITIZED, error_of
 
 
 def no_transition_msg(state, symbol):
     return f"Erro: Nao ha transicao definida a partir do estado '{state}' com o simbolo '{symbol}'."
-
-
-def error_of(call, *args, kind=ValueError):
-    with pytest.raises(kind) as info:
-        call(*args)
-    assert type(info.value) is kind
-    return info.value
 
 
 @pytest.mark.parametrize(

@@ -4,7 +4,7 @@ import random
 
 import pytest
 
-from conftest import SANITIZED, Morvane
+from conftest import Morvane, SANITIZED, error_of
 
 STATES_MSG = "Erro: Um ou ambos os estados nao pertencem ao automato."
 
@@ -19,13 +19,6 @@ def duplicate_msg(state, symbol):
 
 def missing_msg(state, symbol):
     return f"Erro: Nao existe transicao definida para o estado '{state}' com o simbolo '{symbol}'."
-
-
-def error_of(call, *args, kind=ValueError):
-    with pytest.raises(kind) as info:
-        call(*args)
-    assert type(info.value) is kind
-    return info.value
 
 
 def message(call, *args):
