@@ -509,9 +509,9 @@ def build_floor() -> ModuleType:
         command = [compiler, "-std=c++20", "-O2", "-shared", "-fPIC", f"-I{include}", str(source), "-o", str(partial)]
         subprocess.run(command, check=True)
         os.replace(partial, target)
-    spec = importlib.util.spec_from_file_location("floor", target)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    location = importlib.util.spec_from_file_location("floor", target)
+    module = importlib.util.module_from_spec(location)
+    location.loader.exec_module(module)
     return module
 
 
