@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Builds morvane's distributions and tests each one as a user installs it.
+#
+#   tools/package.sh [X.Y ...]     Python versions; by default 3.12 and 3.13
+#
+# Into dist/: one sdist, and one wheel per version (each built in an isolated
+# environment, as pip and build do). Then, for each version, twice: a fresh
+# virtual environment gets morvane from the wheel file, or from the sdist file
+# (compiled from it there), and the test suite runs against that installed
+# copy from a scratch directory outside the source tree. Interpreters are
+# found on PATH and under pyenv, as ./dev finds them. Exits non-zero if any
+# build, install or test run fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+versions=("$@")
+[ ${#versions[@]} -gt 0 ] || versions=(3.12 3.13)
+
+# ---- interpreters ----------------------------------------------------------------
+# "X.Y PATH" for every distinct CPython >= 3.12 on PATH or under pyenv.
+find_pythons() {
+    local candidates=() seen="" python version
+    for name in python3.14 python3.13 python3.12 python3; do
+        command -v "$name" >/dev/null 2>&1 && candidates+=("$(command -v "$name")")
+    done
+    local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
+    if command -v pyenv >/dev/null 2>&1; then pyenv_root=$(pyenv root); fi
+    for python in "$pyenv_root"/versions/3.*/bin/python3; do
+        [ -x "$python" ] && candidates+=("$python")
+    done
+    for python in "${candidates[@]}"; do
+        version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2]) if sys.version_info >= (3, 12) and sys.implementation.name == "cpython" else None' 2>/dev/null) || continue
+        [ -n "$version" ] && [ "$version" != "None" ] || continue
+        case " $seen " in *" $version "*) continue ;; esac
+        seen="$seen $version"
+        echo "$version $python"
+    done
+}
+
+declare -A python_for
+while read -r version python; do
+    [ -n "$version" ] && python_for[$version]=$python
+done <<<"$(find_pythons)"
+for version in "${versions[@]}"; do
+    if [ -z "${python_for[$version]:-}" ]; then
+        echo "no CPython $version found on PATH or under pyenv (for example 'pyenv install $version')" >&2
+        exit 1
+    fi
+done
+
+# ---- helpers -----------------------------------------------------------------------
+work=$(mktemp -d "${TMPDIR:-/tmp}/morvane-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+dist="$root/dist"
+mkdir -p "$dist"
+rm -f "$dist"/morvane-*.whl "$dist"/morvane-*.tar.gz
+
+# quiet_pip PYTHON ARGS...: pip, without this machine's notes about absent local indexes
+quiet_pip() {
+    local python=$1
+    shift
+    "$python" -m pip --disable-pip-version-check "$@" 2> >(grep -v "^WARNING: Location" >&2)
+}
+
+# new_venv DIR PYTHON PACKAGES...: a fresh environment with those packages
+new_venv() {
+    local dir=$1 python=$2
+    shift 2
+    "$python" -m venv "$dir"
+    [ $# -eq 0 ] || quiet_pip "$dir/bin/python" install -q "$@"
+}
+
+timings=()
+failures=()
+# timed NAME COMMAND...: runs it, records its time, and a failure by name
+timed() {
+    local name=$1 start=$SECONDS status=0
+    shift
+    echo "== $name"
+    "$@" || status=$?
+    timings+=("$(printf '%4ds  %s' $((SECONDS - start)) "$name")")
+    if [ $status -ne 0 ]; then
+        echo "FAILED: $name" >&2
+        failures+=("$name")
+    fi
+    return 0
+}
+
+# The files that the tests read beside tests/ itself (README and pages with
+# examples, the example programs, the pytest settings in pyproject.toml).
+suite_files=(tests README.md docs examples pyproject.toml)
+
+# test_installed VERSION KIND ARTIFACT: a fresh venv, morvane from ARTIFACT,
+# the test suite from a scratch copy.
+test_installed() {
+    local version=$1 kind=$2 artifact=$3
+    local venv="$work/venv-$kind-$version" suite="$work/suite-$kind-$version"
+    new_venv "$venv" "${python_for[$version]}" pytest hypothesis || return 1
+    if [ "$kind" = wheel ]; then
+        quiet_pip "$venv/bin/python" install -q --no-deps --no-index "$artifact" || return 1
+    else
+        # Compiled here from the sdist, in pip's isolated build environment.
+        quiet_pip "$venv/bin/python" install -q --no-deps "$artifact" || return 1
+    fi
+    mkdir -p "$suite"
+    local item
+    for item in "${suite_files[@]}"; do
+        [ -e "$root/$item" ] && cp -R "$root/$item" "$suite/"
+    done
+    find "$suite" -name __pycache__ -prune -exec rm -rf {} +
+    # The module must come from the environment, and carry its type information.
+    (cd "$suite" && "$venv/bin/python" - "$venv" <<'EOF') || return 1
+import pathlib, sys, morvane
+site = pathlib.Path(morvane.__file__).parent
+assert pathlib.Path(sys.argv[1]).resolve() in site.resolve().parents, f"morvane imported from {site}"
+for name in ("morvane.pyi", "morvane-stubs/__init__.pyi", "morvane-stubs/py.typed"):
+    assert (site / name).is_file(), f"{name} not installed"
+print(f"morvane from {morvane.__file__}")
+EOF
+    (cd "$suite" && "$venv/bin/python" -m pytest -q -p no:cacheprovider)
+}
+
+# ---- builds ------------------------------------------------------------------------
+for version in "${versions[@]}"; do
+    timed "build tools for Python $version" new_venv "$work/builder-$version" "${python_for[$version]}" build
+done
+[ ${#failures[@]} -eq 0 ] || exit 1
+
+first=${versions[0]}
+timed "sdist" "$work/builder-$first/bin/python" -m build --sdist --outdir "$dist" "$root"
+for version in "${versions[@]}"; do
+    timed "wheel for Python $version" "$work/builder-$version/bin/python" -m build --wheel \
+        --outdir "$work/wheel-$version" -C "build-dir=$work/build-$version" "$root"
+    cp "$work/wheel-$version"/morvane-*.whl "$dist/" 2>/dev/null || true
+done
+
+sdist=$(ls "$dist"/morvane-*.tar.gz 2>/dev/null | head -n 1 || true)
+if [ -n "$sdist" ]; then
+    echo "== $(basename "$sdist") holds $(tar -tzf "$sdist" | grep -vc '/$') files"
+fi
+
+# ---- installs and tests ------------------------------------------------------------
+for version in "${versions[@]}"; do
+    tag="cp${version/./}"
+    wheel=$(ls "$dist"/morvane-*-"$tag"-"$tag"-*.whl 2>/dev/null | head -n 1 || true)
+    if [ -n "$wheel" ]; then
+        timed "tests on Python $version, installed from $(basename "$wheel")" test_installed "$version" wheel "$wheel"
+    else
+        failures+=("no wheel for Python $version")
+    fi
+done
+for version in "${versions[@]}"; do
+    if [ -n "$sdist" ]; then
+        timed "tests on Python $version, installed from $(basename "$sdist")" test_installed "$version" sdist "$sdist"
+    else
+        failures+=("no sdist for Python $version")
+    fi
+done
+
+echo "== times"
+printf '%s\n' "${timings[@]}"
+printf '%4ds  in all\n' $SECONDS
+echo "== distributions in dist/"
+ls -1 "$dist" | grep '^morvane-' || true
+if [ ${#failures[@]} -gt 0 ]; then
+    printf 'FAILED: %s\n' "${failures[@]}" >&2
+    exit 1
+fi
+echo "packaging checks passed"

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Checks morvane's type information against an installed copy of the module.
+#
+#   tools/typecheck.sh
+#
+# Builds and installs morvane (stub files included, through the CMake install
+# rules) into .venv/typecheck-X.Y with the newest CPython >= 3.12 found, then,
+# from a scratch directory outside the source tree so that only the installed
+# copy can be found:
+#   1. mypy.stubtest: the stub against the compiled module;
+#   2. tests/typing/check_signatures.py: the methods whose parameter "with"
+#      stubtest cannot read, the exception's base and the installed files;
+#   3. mypy --strict and pyright (basedpyright, strict) on tests/typing/usage.py,
+#      which then also runs, so every typed call is known to work;
+#   4. both checkers on tests/typing/rejected.py, which must be refused on
+#      exactly its lines marked "# rejected".
+# Exits non-zero if any step fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+# The newest CPython >= 3.12 on PATH or under pyenv, as ./dev finds them.
+find_python() {
+    local candidates=() python version best="" best_minor=-1
+    for name in python3.14 python3.13 python3.12 python3; do
+        command -v "$name" >/dev/null 2>&1 && candidates+=("$(command -v "$name")")
+    done
+    local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
+    if command -v pyenv >/dev/null 2>&1; then pyenv_root=$(pyenv root); fi
+    for python in "$pyenv_root"/versions/3.*/bin/python3; do
+        [ -x "$python" ] && candidates+=("$python")
+    done
+    for python in "${candidates[@]}"; do
+        version=$("$python" -c 'import sys; print(sys.version_info[1] if sys.version_info >= (3, 12) and sys.implementation.name == "cpython" else "")' 2>/dev/null) || continue
+        [ -n "$version" ] || continue
+        if [ "$version" -gt "$best_minor" ]; then best_minor=$version best=$python; fi
+    done
+    [ -n "$best" ] && echo "3.$best_minor $best"
+}
+
+read -r version python <<<"$(find_python || true)"
+if [ -z "${python:-}" ]; then
+    echo "the type checks need CPython 3.12 or newer: install one (for example 'pyenv install 3.13') and run this again." >&2
+    exit 1
+fi
+
+venv="$root/.venv/typecheck-$version"
+if [ ! -x "$venv/bin/python" ]; then
+    echo "== creating .venv/typecheck-$version with $python"
+    "$python" -m venv "$venv"
+fi
+pip() { "$venv/bin/python" -m pip --disable-pip-version-check "$@" 2> >(grep -v "^WARNING: Location" >&2); }
+echo "== installing the checkers"
+pip install -q scikit-build-core cmake ninja mypy basedpyright
+echo "== building and installing morvane for Python $version"
+pip install -q --no-build-isolation --force-reinstall --no-deps -C "build-dir=build/typecheck-{wheel_tag}" "$root"
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/morvane-typecheck.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+cp "$root/tests/typing/usage.py" "$root/tests/typing/rejected.py" "$scratch/"
+cd "$scratch"
+echo '{ "typeCheckingMode": "strict" }' >pyrightconfig.json
+pyright() { "$venv/bin/basedpyright" --pythonpath "$venv/bin/python" "$@"; }
+
+failed=()
+step() { # step NAME COMMAND...: runs it, remembers a failure
+    local name=$1
+    shift
+    echo "== $name"
+    "$@" || failed+=("$name")
+}
+
+# marked FILE: the numbers of its lines marked "# rejected"
+marked() { grep -n '# rejected$' "$1" | cut -d: -f1 | sort -n | tr '\n' ' '; }
+
+# expect_rejected NAME FILE OUTPUT: the lines of FILE with an error in OUTPUT
+# (mypy's "FILE:LINE: error:" or pyright's "FILE:LINE:COL - error:") must be
+# exactly the marked ones.
+expect_rejected() {
+    local name=$1 file=$2 output=$3 found expected
+    found=$(grep -oE "$file:[0-9]+(:[0-9]+)?:? -? ?error" <<<"$output" | cut -d: -f2 | sort -nu | tr '\n' ' ')
+    expected=$(marked "$file")
+    if [ "$found" != "$expected" ]; then
+        echo "$output"
+        echo "$name: errors on lines [$found], expected on [$expected]" >&2
+        return 1
+    fi
+    echo "$name refuses the $(wc -w <<<"$expected") marked lines of $file, and nothing else"
+}
+
+mypy_rejects() {
+    local output
+    output=$("$venv/bin/python" -m mypy --strict --no-error-summary rejected.py 2>&1) && true
+    expect_rejected mypy rejected.py "$output"
+}
+
+pyright_rejects() {
+    local output
+    output=$(pyright rejected.py 2>&1) && true
+    expect_rejected pyright rejected.py "$output"
+}
+
+step "stubtest" "$venv/bin/python" -m mypy.stubtest morvane
+step "signatures" "$venv/bin/python" "$root/tests/typing/check_signatures.py"
+step "mypy --strict usage.py" "$venv/bin/python" -m mypy --strict usage.py
+step "pyright usage.py" pyright usage.py
+step "running usage.py" "$venv/bin/python" usage.py
+step "mypy --strict rejected.py" mypy_rejects
+step "pyright rejected.py" pyright_rejects
+
+if [ ${#failed[@]} -gt 0 ]; then
+    printf 'type checks failed:' >&2
+    printf ' [%s]' "${failed[@]}" >&2
+    echo >&2
+    exit 1
+fi
+echo "type checks passed"
