@@ -95,7 +95,7 @@ suite_files=(tests README.md docs examples pyproject.toml)
 test_installed() {
     local version=$1 kind=$2 artifact=$3
     local venv="$work/venv-$kind-$version" suite="$work/suite-$kind-$version"
-    new_venv "$venv" "${python_for[$version]}" pytest hypothesis || return 1
+    new_venv "$venv" "${python_for[$version]}" pytest hypothesis interegular || return 1
     if [ "$kind" = wheel ]; then
         quiet_pip "$venv/bin/python" install -q --no-deps --no-index "$artifact" || return 1
     else
