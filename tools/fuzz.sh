@@ -17,14 +17,8 @@ if ! command -v clang++ >/dev/null 2>&1; then
     apt-get update -q >/dev/null && apt-get install -y -q clang >/dev/null
 fi
 
-# CPython 3.12, from pyenv or on PATH (a pyenv shim may name a version it cannot run).
-python=
-for candidate in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.12*/bin/python3 "$(command -v python3.12 || true)"; do
-    if [ -x "$candidate" ] && "$candidate" -c 'import sys; assert sys.version_info[:2] == (3, 12)' 2>/dev/null; then
-        python=$candidate
-        break
-    fi
-done
+source "$root/tools/pythons.sh"
+python=$(python_for 3.12)
 [ -n "$python" ] || { echo "fuzzing needs CPython 3.12" >&2; exit 1; }
 
 venv="$root/.venv/fuzz-3.12"

@@ -17,25 +17,7 @@ versions=("$@")
 [ ${#versions[@]} -gt 0 ] || versions=(3.12 3.13)
 
 # ---- interpreters ----------------------------------------------------------------
-# "X.Y PATH" for every distinct CPython >= 3.12 on PATH or under pyenv.
-find_pythons() {
-    local candidates=() seen="" python version
-    for name in python3.14 python3.13 python3.12 python3; do
-        command -v "$name" >/dev/null 2>&1 && candidates+=("$(command -v "$name")")
-    done
-    local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
-    if command -v pyenv >/dev/null 2>&1; then pyenv_root=$(pyenv root); fi
-    for python in "$pyenv_root"/versions/3.*/bin/python3; do
-        [ -x "$python" ] && candidates+=("$python")
-    done
-    for python in "${candidates[@]}"; do
-        version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2]) if sys.version_info >= (3, 12) and sys.implementation.name == "cpython" else None' 2>/dev/null) || continue
-        [ -n "$version" ] && [ "$version" != "None" ] || continue
-        case " $seen " in *" $version "*) continue ;; esac
-        seen="$seen $version"
-        echo "$version $python"
-    done
-}
+source "$root/tools/pythons.sh"
 
 declare -A python_for
 while read -r version python; do

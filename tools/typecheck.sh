@@ -19,26 +19,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# The newest CPython >= 3.12 on PATH or under pyenv, as ./dev finds them.
-find_python() {
-    local candidates=() python version best="" best_minor=-1
-    for name in python3.14 python3.13 python3.12 python3; do
-        command -v "$name" >/dev/null 2>&1 && candidates+=("$(command -v "$name")")
-    done
-    local pyenv_root="${PYENV_ROOT:-$HOME/.pyenv}"
-    if command -v pyenv >/dev/null 2>&1; then pyenv_root=$(pyenv root); fi
-    for python in "$pyenv_root"/versions/3.*/bin/python3; do
-        [ -x "$python" ] && candidates+=("$python")
-    done
-    for python in "${candidates[@]}"; do
-        version=$("$python" -c 'import sys; print(sys.version_info[1] if sys.version_info >= (3, 12) and sys.implementation.name == "cpython" else "")' 2>/dev/null) || continue
-        [ -n "$version" ] || continue
-        if [ "$version" -gt "$best_minor" ]; then best_minor=$version best=$python; fi
-    done
-    [ -n "$best" ] && echo "3.$best_minor $best"
-}
-
-read -r version python <<<"$(find_python || true)"
+source "$root/tools/pythons.sh"
+read -r version python <<<"$(find_pythons | head -n 1)"
 if [ -z "${python:-}" ]; then
     echo "the type checks need CPython 3.12 or newer: install one (for example 'pyenv install 3.13') and run this again." >&2
     exit 1
