@@ -1,7 +1,9 @@
-"""morvane_tools: functions that build, inspect and combine Morvane automata.
+"""Tools around :class:`morvane.Morvane`.
 
-Everything here works on Morvane instances through their public methods and
-returns new instances; the class itself is left exactly as it is.
+Automata from tables and regular expressions, checks, drawings, saving and
+loading, and operations on automata. Every function here works on a
+``Morvane`` through its public methods and returns new instances; the class
+itself is never changed.
 """
 
 __all__: list[str] = []
