@@ -6,4 +6,6 @@ loading, and operations on automata. Every function here works on a
 itself is never changed.
 """
 
-__all__: list[str] = []
+from ._regex import from_regex
+
+__all__: list[str] = ["from_regex"]
