@@ -7,3 +7,39 @@ itself is never changed.
 """
 
 __all__: list[str] = []
+
+from morvane_tools._ops import (
+    complement,
+    count_words,
+    counterexample,
+    difference,
+    equivalent,
+    intersection,
+    is_empty,
+    is_finite,
+    is_subset,
+    minimize,
+    random_word,
+    shortest_word,
+    symmetric_difference,
+    union,
+    words,
+)
+
+__all__ += [
+    "complement",
+    "count_words",
+    "counterexample",
+    "difference",
+    "equivalent",
+    "intersection",
+    "is_empty",
+    "is_finite",
+    "is_subset",
+    "minimize",
+    "random_word",
+    "shortest_word",
+    "symmetric_difference",
+    "union",
+    "words",
+]
