@@ -6,8 +6,8 @@ loading, and operations on automata. Every function here works on a
 itself is never changed.
 """
 
-__all__: list[str] = []
-
+from morvane_tools._check import Report, complete, validate
+from morvane_tools._draw import to_dot, to_mermaid
 from morvane_tools._ops import (
     complement,
     count_words,
@@ -25,8 +25,22 @@ from morvane_tools._ops import (
     union,
     words,
 )
+from morvane_tools._store import copy, dumps, enable_pickle, loads
+from morvane_tools._table import from_table, to_table
 
-__all__ += [
+__all__ = [
+    "Report",
+    "complete",
+    "copy",
+    "dumps",
+    "enable_pickle",
+    "from_table",
+    "loads",
+    "to_dot",
+    "to_mermaid",
+    "to_table",
+    "validate",
+    # operations
     "complement",
     "count_words",
     "counterexample",
