@@ -39,7 +39,7 @@ pip_noise+='|Requirement already satisfied: |Looking in (indexes|links): |Using 
 pip_noise+='|Preparing metadata|Running command |Building wheels for collected |Created wheel for |Stored in directory: '
 pip_noise+='|Successfully (built|uninstalled) |Attempting uninstall: |Found existing installation: '
 pip_noise+='|Uninstalling |Removing file or directory |Installing collected packages: morvane$'
-pip_noise+='|loading initial cache file |-- Install(ing|ation|configuration)|-- Up-to-date: '
+pip_noise+='|loading initial cache file |-- Install(ing: | configuration: )|-- Up-to-date: '
 pip_noise+='|\*\*\* scikit-build-core .*\(metadata_wheel\)$|\*\*\* (Installing project into wheel|Making wheel|Created morvane))'
 
 # run_pip PYTHON ARGS...: PYTHON's pip, its output filtered and indented; returns
