@@ -13,10 +13,7 @@ root=$(pwd)
 seconds=${1:-60}
 
 source "$root/tools/venv.sh"
-if ! command -v clang++ >/dev/null 2>&1; then
-    phase "installing clang (Debian package)"
-    apt-get update -q >/dev/null && apt-get install -y -q clang >/dev/null
-fi
+debian_package clang++ clang
 
 python=$(python_for 3.12)
 [ -n "$python" ] || fail "fuzzing needs CPython 3.12"

@@ -16,10 +16,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 source "$root/tools/venv.sh"
-if ! command -v valgrind >/dev/null 2>&1; then
-    phase "installing valgrind (Debian package)"
-    apt-get update -q >/dev/null && apt-get install -y -q valgrind >/dev/null
-fi
+debian_package valgrind valgrind
 
 python=$(python_for 3.12)
 [ -n "$python" ] || fail "the leak check needs CPython 3.12"

@@ -7,9 +7,9 @@ root=${root:-$(cd "${BASH_SOURCE[0]%/*}/.." && pwd)}
 source "$root/tools/pythons.sh"
 
 # ---- progress ---------------------------------------------------------------------
-# The clock starts with the first script of a command; scripts that ./dev hands
-# over to keep counting from there.
-export MORVANE_STARTED=${MORVANE_STARTED:-${EPOCHREALTIME/./}}
+# The clock starts with the command; ./dev exports it to the scripts it hands
+# over to, so that they keep counting from there.
+MORVANE_STARTED=${MORVANE_STARTED:-${EPOCHREALTIME/./}}
 
 # elapsed: seconds since the command started, to a tenth.
 elapsed() {
@@ -23,6 +23,14 @@ phase() { printf '== [%7s] %s\n' "$(elapsed)" "$*"; }
 fail() {
     echo "$*" >&2
     exit 1
+}
+
+# debian_package COMMAND PACKAGE: installs the Debian package PACKAGE, which
+# provides COMMAND, unless COMMAND is on PATH already.
+debian_package() {
+    command -v "$1" >/dev/null 2>&1 && return 0
+    phase "installing $2 (Debian package)"
+    { apt-get update -q && apt-get install -y -q "$2"; } >/dev/null || fail "could not install the Debian package $2"
 }
 
 # ---- pip ----------------------------------------------------------------------------
