@@ -81,7 +81,8 @@ test_installed() {
 import pathlib, sys, morvane
 site = pathlib.Path(morvane.__file__).parent
 assert pathlib.Path(sys.argv[1]).resolve() in site.resolve().parents, f"morvane imported from {site}"
-for name in ("morvane.pyi", "morvane-stubs/__init__.pyi", "morvane-stubs/py.typed"):
+for name in ("morvane.pyi", "morvane-stubs/__init__.pyi", "morvane-stubs/py.typed",
+             "morvane_tools/__init__.py", "morvane_tools/py.typed"):
     assert (site / name).is_file(), f"{name} not installed"
 print(f"morvane from {morvane.__file__}")
 EOF

@@ -13,7 +13,9 @@
 #   3. mypy --strict and pyright (basedpyright, strict) on tests/typing/usage.py,
 #      which then also runs, so every typed call is known to work;
 #   4. both checkers on tests/typing/rejected.py, which must be refused on
-#      exactly its lines marked "# rejected".
+#      exactly its lines marked "# rejected";
+#   5. the toolkit morvane_tools, typed inline: stubtest of the installed
+#      package and mypy --strict on it.
 # Exits non-zero if any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -80,6 +82,8 @@ step "pyright usage.py" pyright usage.py
 step "running usage.py" "$venv/bin/python" usage.py
 step "mypy --strict rejected.py" mypy_rejects
 step "pyright rejected.py" pyright_rejects
+step "stubtest morvane_tools" "$venv/bin/python" -m mypy.stubtest morvane_tools
+step "mypy --strict morvane_tools" "$venv/bin/python" -m mypy --strict -p morvane_tools
 
 if [ ${#failed[@]} -gt 0 ]; then
     printf 'type checks failed:' >&2

@@ -22,7 +22,8 @@ stub_package = site / "morvane-stubs"
 stub_path = stub_package / "__init__.pyi"
 problems: list[str] = []
 
-for path in (stub_path, stub_package / "py.typed", site / "morvane.pyi"):
+tools_package = site / "morvane_tools"
+for path in (stub_path, stub_package / "py.typed", site / "morvane.pyi", tools_package / "py.typed"):
     if not path.is_file():
         problems.append(f"not installed: {path}")
 if not problems and (site / "morvane.pyi").read_bytes() != stub_path.read_bytes():
