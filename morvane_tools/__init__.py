@@ -6,4 +6,21 @@ loading, and operations on automata. Every function here works on a
 itself is never changed.
 """
 
-__all__: list[str] = []
+from morvane_tools._check import Report, complete, validate
+from morvane_tools._draw import to_dot, to_mermaid
+from morvane_tools._store import copy, dumps, enable_pickle, loads
+from morvane_tools._table import from_table, to_table
+
+__all__ = [
+    "Report",
+    "complete",
+    "copy",
+    "dumps",
+    "enable_pickle",
+    "from_table",
+    "loads",
+    "to_dot",
+    "to_mermaid",
+    "to_table",
+    "validate",
+]

@@ -127,6 +127,8 @@ private:
     // Derived once at construction.
     Position initial_;
     std::vector<std::uint8_t> final_rows_;  // by row: 1 when the row's name is final
+    // Derived from the table on demand; every change to the table drops it.
+    mutable walk::Cache compiled_walk_;
 };
 
 }  // namespace morvane
