@@ -8,6 +8,23 @@ itself is never changed.
 
 from morvane_tools._check import Report, complete, validate
 from morvane_tools._draw import to_dot, to_mermaid
+from morvane_tools._ops import (
+    complement,
+    count_words,
+    counterexample,
+    difference,
+    equivalent,
+    intersection,
+    is_empty,
+    is_finite,
+    is_subset,
+    minimize,
+    random_word,
+    shortest_word,
+    symmetric_difference,
+    union,
+    words,
+)
 from morvane_tools._store import copy, dumps, enable_pickle, loads
 from morvane_tools._table import from_table, to_table
 
@@ -23,4 +40,20 @@ __all__ = [
     "to_mermaid",
     "to_table",
     "validate",
+    # operations
+    "complement",
+    "count_words",
+    "counterexample",
+    "difference",
+    "equivalent",
+    "intersection",
+    "is_empty",
+    "is_finite",
+    "is_subset",
+    "minimize",
+    "random_word",
+    "shortest_word",
+    "symmetric_difference",
+    "union",
+    "words",
 ]

@@ -77,14 +77,14 @@ def to_dot(m: Morvane, *, title: str | None = None) -> str:
     apostrophes, blanks made visible (``'␣'``), unprintable ones by code point.
     """
     picture = _Picture(m, "to_dot")
-    lines = ["digraph automaton {", "  rankdir=LR;"]
+    lines = ["digraph automaton {", '  rankdir=LR; fontname="sans-serif";', '  node [fontname="sans-serif"];', '  edge [fontname="sans-serif"];']
     if title is not None:
         lines.append(f"  labelloc=t; label={_dot_quoted(check_text(title, 'title'))};")
     lines.append('  __initial [shape=point, label=""];')
     for name in picture.names:
         attributes = [f"label={_dot_quoted(name)}", "shape=" + ("doublecircle" if name in picture.finals else "circle")]
         if name == picture.current:
-            attributes.append('style=filled, fillcolor="#ffd866"')
+            attributes.append('style=filled, fillcolor="#ffd866", penwidth=2')
         lines.append(f"  {picture.ids[name]} [{', '.join(attributes)}];")
     lines.append(f"  __initial -> {picture.ids[picture.initial]};")
     for origin, target, label in picture.edges:
