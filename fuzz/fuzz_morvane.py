@@ -14,6 +14,9 @@ state, history, data and transition table, and a callback's call into the
 instance must have met the borrow error.
 When the input is done and the instance released, every probe object handed
 to it must have been released too (a lost reference keeps one alive).
+Some inputs then save the instance with morvane_tools.dumps, damage the
+document at a few places and load it: loads must give a whole automaton
+whose document reads back the same, or raise ValueError, nothing else.
 
 Run it through tools/fuzz.sh, which builds the instrumented extension and
 preloads the sanitizer runtime that carries libFuzzer.
@@ -22,6 +25,7 @@ import sys
 
 import atheris
 
+import morvane_tools
 from morvane import Morvane
 
 MAX_CALLS = 48
@@ -622,6 +626,23 @@ def construct(source):
     return outcome[0], Model(*converted)
 
 
+def damaged_document(source, m):
+    """A saved instance, damaged at up to three places, must load whole or raise ValueError."""
+    text = morvane_tools.dumps(m, unsupported="omit")
+    for _ in range(source.int(0, 3)):
+        at, cut = source.int(0, len(text)), source.int(0, 4)
+        text = text[:at] + source.fdp.ConsumeUnicode(source.int(0, 3)) + text[at + cut:]
+    try:
+        loaded = morvane_tools.loads(text)
+    except ValueError:
+        return
+    except Exception as error:
+        check(False, ("loads", type(error).__name__, str(error)[:200]))
+        return
+    again = morvane_tools.dumps(loaded, sort_transitions=True)
+    check(morvane_tools.dumps(morvane_tools.loads(again), sort_transitions=True) == again, ("reload", again))
+
+
 def test_one_input(data):
     Run.violations.clear()
     source = Source(data)
@@ -634,6 +655,8 @@ def test_one_input(data):
                     break
                 run_call(source, m, model)
                 agree(m, model)
+            if source.left() and source.chance(4):
+                damaged_document(source, m)
             # A reference cycle through the instance is not collected: break it.
             if id(m) in [model.data[0]] + [d[0] for _, d in model.history]:
                 m.reset()

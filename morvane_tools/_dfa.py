@@ -15,6 +15,8 @@ from collections.abc import Iterable, Sequence
 
 from morvane import Morvane
 
+from morvane_tools import _native
+
 __all__ = ["Dfa", "from_morvane", "to_morvane", "minimize", "state_names"]
 
 
@@ -111,34 +113,12 @@ def from_morvane(m: Morvane) -> Dfa:
     """Reads `m` through its public queries; `m` is left exactly as it was."""
     if not isinstance(m, Morvane):
         raise TypeError(f"expected a Morvane instance, not {type(m).__name__!r}")
-    names = m.get_states()
-    initial_name = m.initial_state
-    index = {name: i for i, name in enumerate(names)}
-    initial_listed = initial_name in index
-    if not initial_listed:
-        index[initial_name] = len(names)
-        names.append(initial_name)
-    alphabet = m.get_alphabet()
-    symbols = "".join(a for a in alphabet if len(a) == 1)
-    extra_alphabet = [a for a in alphabet if len(a) != 1]
-    column = {c: j for j, c in enumerate(symbols)}
-    k = len(symbols)
-    targets = array("i", [-1]) * (len(names) * k)
-    for origin, symbol, target in m.get_transitions():
-        targets[index[origin] * k + column[symbol]] = index[target]
-    finals = bytearray(len(names))
-    extra_finals = []
-    for name in m.get_finals():
-        i = index.get(name)
-        if i is None:
-            extra_finals.append(name)
-        else:
-            finals[i] = 1
+    symbols, table, finals, initial, names, extra_alphabet, extra_finals, initial_listed = _native.read_morvane(m)
     return Dfa(
         symbols,
-        targets,
+        _table(table),
         finals,
-        index[initial_name],
+        initial,
         names,
         extra_alphabet=extra_alphabet,
         extra_finals=extra_finals,
@@ -148,41 +128,17 @@ def from_morvane(m: Morvane) -> Dfa:
 
 def to_morvane(d: Dfa) -> Morvane:
     """A new Morvane with the automaton `d` describes."""
-    names = d.names if d.names is not None else state_names(d.n_states)
-    listed = set(names)
-    if not d.initial_listed:
-        listed.discard(names[d.initial])
-    finals = {names[i] for i, f in enumerate(d.finals) if f}
-    finals.update(d.extra_finals)
-    alphabet = set(d.symbols)
-    alphabet.update(d.extra_alphabet)
-    m = Morvane(listed, alphabet, names[d.initial], finals)
-    add = m.add_transition
-    k = len(d.symbols)
-    targets = d.targets
-    for i, origin in enumerate(names):
-        base = i * k
-        for j in range(k):
-            t = targets[base + j]
-            if t >= 0:
-                add(origin, d.symbols[j], names[t])
-    return m
-
-
-def _reachable_order(d: Dfa) -> list[int]:
-    """States reachable from the initial one, in breadth-first order over
-    symbols in code point order."""
-    k = len(d.symbols)
-    targets = d.targets
-    seen = bytearray(d.n_states)
-    seen[d.initial] = 1
-    order = [d.initial]
-    for s in order:
-        for t in targets[s * k : s * k + k]:
-            if t >= 0 and not seen[t]:
-                seen[t] = 1
-                order.append(t)
-    return order
+    return _native.build_morvane(
+        Morvane,
+        d.names,
+        d.symbols,
+        d.targets,
+        d.finals,
+        d.initial,
+        d.extra_alphabet,
+        d.extra_finals,
+        d.initial_listed,
+    )
 
 
 def minimize(d: Dfa) -> Dfa:
@@ -190,66 +146,14 @@ def minimize(d: Dfa) -> Dfa:
     dead states dropped (missing transitions reject), the rest merged, states
     numbered breadth-first from the initial state with symbols in code point
     order, so that equivalent automata give identical tables."""
-    return _minimize_python(d)
+    table, finals = _native.minimize(len(d.symbols), d.targets, d.finals, d.initial)
+    return Dfa(d.symbols, _table(table), finals, 0, None, extra_alphabet=d.extra_alphabet)
 
 
-def _minimize_python(d: Dfa) -> Dfa:
-    """Moore's refinement over the reachable part completed with a sink."""
-    k = len(d.symbols)
-    order = _reachable_order(d)
-    local = {s: i for i, s in enumerate(order)}
-    n = len(order)
-    sink = n
-    rows = [
-        [local[t] if t >= 0 else sink for t in d.targets[s * k : s * k + k]] for s in order
-    ]
-    rows.append([sink] * k)
-    block = [d.finals[s] for s in order] + [0]
-    count = len(set(block))
-    while True:
-        signatures: dict[tuple[int, ...], int] = {}
-        refined = [
-            signatures.setdefault((block[i], *(block[t] for t in rows[i])), len(signatures))
-            for i in range(n + 1)
-        ]
-        if len(signatures) == count:
-            break
-        block, count = refined, len(signatures)
-    return _quotient(d, rows, [d.finals[s] for s in order], block, block[sink])
-
-
-def _quotient(
-    d: Dfa, rows: list[list[int]], finals_local: list[int], block: list[int], dead: int
-) -> Dfa:
-    """The automaton of the blocks of a stable partition of the reachable
-    states (local numbering, rows[i] the targets of state i, local 0 the
-    initial one), blocks numbered breadth-first and the dead block dropped."""
-    k = len(d.symbols)
-    representative: dict[int, int] = {}
-    for i in range(len(rows)):
-        representative.setdefault(block[i], i)
-    number = {block[0]: 0}
-    queue = [block[0]]
-    for b in queue:
-        if b == dead:
-            continue
-        for t in rows[representative[b]]:
-            tb = block[t]
-            if tb != dead and tb not in number:
-                number[tb] = len(queue)
-                queue.append(tb)
-    targets = array("i", [-1]) * (len(queue) * k)
-    finals = bytearray(len(queue))
-    for b, i in number.items():
-        if b == dead:
-            continue
-        r = representative[b]
-        finals[i] = finals_local[r]
-        for j, t in enumerate(rows[r]):
-            tb = block[t]
-            if tb != dead:
-                targets[i * k + j] = number[tb]
-    return Dfa(d.symbols, targets, finals, 0, None, extra_alphabet=d.extra_alphabet)
+def _table(data: bytes) -> array[int]:
+    targets = array("i")
+    targets.frombytes(data)
+    return targets
 
 
 def from_rows(
