@@ -16,7 +16,6 @@ taken on; plain edges carry 0.
 
 from __future__ import annotations
 
-import functools
 import re
 import string
 from array import array
@@ -36,10 +35,10 @@ from ._regex_syntax import (
     Atomic,
     CharSet,
     Node,
-    RegexError,
     Repeat,
     Sequence,
     parse,
+    refusal,
 )
 
 __all__ = ["from_regex"]
@@ -145,7 +144,7 @@ def _check_anchors(tree: Node) -> None:
         if isinstance(node, Anchor):
             if before if node.at_start else after:
                 side = "before" if node.at_start else "after"
-                raise RegexError(
+                raise refusal(
                     f"anchor {node.text!r}",
                     node.position,
                     f"is inside the pattern (characters can come {side} it); anchors are "
@@ -195,17 +194,19 @@ def _fold_key(char: str) -> str:
     return upper if len(upper) == 1 else lower
 
 
-@functools.cache
+_partners: dict[str, str] = {}
+
+
 def _case_partners() -> dict[str, str]:
     """Fold key -> every cased character with that key (built once, on the
     first ignore-case pattern that names a character)."""
-    groups: dict[str, str] = {}
-    for code in range(_LAST_CASED):
-        char = chr(code)
-        if char.lower() != char or char.upper() != char:
-            key = _fold_key(char)
-            groups[key] = groups.get(key, "") + char
-    return groups
+    if not _partners:
+        for code in range(_LAST_CASED):
+            char = chr(code)
+            if char.lower() != char or char.upper() != char:
+                key = _fold_key(char)
+                _partners[key] = _partners.get(key, "") + char
+    return _partners
 
 
 def _case_variants(char: str, ascii_only: bool) -> str:
@@ -441,7 +442,7 @@ class _Builder:
         if node.mode == "possessive":
             mask = _single_mask(node.item)
             if mask is None:
-                raise RegexError(
+                raise refusal(
                     f"possessive repeat {node.text!r}",
                     node.position,
                     "applies to a sub-pattern that can take more than one character; only a "
@@ -496,7 +497,7 @@ class _Builder:
             if item.mode == "lazy":  # the first way is the shortest
                 return self.possessive(repeat_mask, item.low, item.low)
             return self.possessive(repeat_mask, item.low, item.high)
-        raise RegexError(
+        raise refusal(
             "atomic group (?>...)",
             node.position,
             "is supported only around one character or class, a fixed sequence of them, or one "

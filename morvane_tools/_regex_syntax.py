@@ -32,12 +32,9 @@ _CATEGORIES = frozenset("dDsSwW")
 UNBOUNDED = None
 
 
-class RegexError(ValueError):
-    """A construct that has no exact finite automaton, with its place."""
-
-    def __init__(self, what: str, position: int, why: str) -> None:
-        super().__init__(f"{what} at position {position} {why}")
-        self.position = position
+def refusal(what: str, position: int, why: str) -> ValueError:
+    """The error for a construct that has no exact automaton here."""
+    return ValueError(f"{what} at position {position} {why}")
 
 
 @dataclass(eq=False, slots=True)
@@ -102,10 +99,6 @@ class Parsed:
     flags: int
     charsets: list[CharSet] = field(default_factory=list)
     anchors: bool = False
-
-
-def _refuse(what: str, position: int, why: str) -> RegexError:
-    return RegexError(what, position, why)
 
 
 class _Parser:
@@ -228,7 +221,7 @@ class _Parser:
         if c == "A" or c == "Z":
             return self.anchor(c == "A", start, "\\" + c)
         if c in "bB":
-            raise _refuse(
+            raise refusal(
                 f"word boundary \\{c}",
                 start,
                 "is not supported: it looks at the characters around it; write the classes it implies instead",
@@ -244,7 +237,7 @@ class _Parser:
                 self.index += 2
                 return self.literal(int(self.text[start + 1 : self.index], 8), flags, start)
             self.take_while(_DIGITS, 1)
-            raise _refuse(
+            raise refusal(
                 f"back-reference {self.text[start:self.index]}",
                 start,
                 "is not regular: no finite automaton can compare a group with an earlier match",
@@ -311,7 +304,7 @@ class _Parser:
                 return self.group_body(flags, start)
             end = self.text.index(")", self.index)
             name = self.text[self.index + 1 : end]
-            raise _refuse(
+            raise refusal(
                 f"back-reference (?P={name})",
                 start,
                 "is not regular: no finite automaton can compare a group with an earlier match",
@@ -325,9 +318,9 @@ class _Parser:
             kind = {"=": "look-ahead (?=...)", "!": "negative look-ahead (?!...)"}.get(c)
             if kind is None:
                 kind = "look-behind (?<=...)" if self.peek() == "=" else "negative look-behind (?<!...)"
-            raise _refuse(kind, start, "is not supported: look-around has no exact automaton here")
+            raise refusal(kind, start, "is not supported: look-around has no exact automaton here")
         if c == "(":
-            raise _refuse(
+            raise refusal(
                 "conditional group (?(...)...)",
                 start,
                 "is not regular: it depends on whether an earlier group matched",
