@@ -81,9 +81,13 @@ class Recipe:
     del_mode: str = "none"
 
 
+LIVE_PROBES = {"real": 0, "model": 0}  # a probe that outlives its run was not released
+
+
 class Probe:
     def __init__(self, recipe, serial, side):
         self.recipe, self.serial, self.side = recipe, serial, side
+        LIVE_PROBES[side] += 1
 
     def __str__(self):
         mode = self.recipe.str_mode
@@ -94,6 +98,7 @@ class Probe:
         return {"nonstr": 5, "surrogate": "x\udc80y\ud83d"}.get(mode, f"probe {self.serial} ☃")
 
     def __del__(self):
+        LIVE_PROBES[self.side] -= 1
         if self.recipe.del_mode != "none":
             poke(self.side, ("del", self.serial))
         if self.recipe.del_mode == "raise" and SIDES[self.side] is not None:  # quiet once the run is over
