@@ -2,9 +2,16 @@
 
 import ctypes
 import gc
+import pathlib
 import sys
 
 import pytest
+
+# The suite runs against the installed build. `python -m pytest` puts the top
+# of the checkout first on sys.path, where the morvane_tools sources (without
+# their compiled part) would shadow the installed package.
+_TOP = pathlib.Path(__file__).resolve().parent.parent
+sys.path[:] = [entry for entry in sys.path if pathlib.Path(entry or ".").resolve() != _TOP]
 
 import morvane
 

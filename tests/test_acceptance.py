@@ -208,6 +208,51 @@ def test_agrees_with_a_reference(seed):
             assert m.is_accepted() is (start in finals)
 
 
+def long_input(rng, delta, start, chars, length):
+    """Mostly live: a defined transition where there is one, now and then any character."""
+    state, text = start, []
+    for _ in range(length):
+        choices = [c for c in chars if (state, c) in delta]
+        ch = rng.choice(choices) if choices and rng.random() < 0.999 else rng.choice(chars + OUTSIDE)
+        state = delta.get((state, ch), state)
+        text.append(ch)
+    return "".join(text)
+
+
+@pytest.mark.parametrize("active_states", [2, 15, 16, 40, 64, 300])
+def test_long_walks_agree_with_a_reference(active_states):
+    """Long inputs take the compiled walks: every size class, every string
+    width, and the walk rebuilt after each change to the table."""
+    rng = random.Random(active_states)
+    for round_ in range(3 if not SANITIZED else 1):
+        chars = rng.sample(POOL, rng.randint(2, len(POOL)))
+        states = [f"s{i}" for i in range(active_states + 200 * (round_ == 2))]  # the last round hashed
+        active = states[:active_states]
+        initial = active[0]
+        finals = {s for s in active if rng.random() < 0.5}
+        m = Morvane(set(states), set(chars), initial, finals)
+        delta = {(q, c): rng.choice(active) for q in active for c in chars if rng.random() < 0.9}
+        for (q, c), target in delta.items():
+            m.add_transition(q, c, target)
+        for change in range(4):
+            for _ in range(12):
+                text = long_input(rng, delta, initial, chars, rng.choice([64, 100, 700, 2100, 5000]))
+                for narrowed in (text, "".join(c if c < "\u0100" else "a" for c in text)):
+                    path, missing = reference(delta, initial, narrowed)
+                    assert m.accept(narrowed) is (missing is None and path[-1] in finals)
+            # A change the next long walks must see.
+            if change % 2 == 0:
+                key = rng.choice(sorted(delta))
+                m.remove_transition(*key)
+                del delta[key]
+            else:
+                missing_keys = [(q, c) for q in active for c in chars if (q, c) not in delta]
+                if missing_keys:
+                    key = rng.choice(missing_keys)
+                    delta[key] = rng.choice(active)
+                    m.add_transition(*key, delta[key])
+
+
 # A failing simulate stops where accept stops and builds nothing: under an
 # address-space limit that leaves room for the input but not for 8 bytes a
 # character, it still fails with its own ValueError.

@@ -111,7 +111,7 @@ DOT_BODY = [
     '  s2 [label="sign", shape=circle];',
     '  s3 [label="start", shape=circle];',
     '  s4 [label="whole", shape=circle];',
-    "  init -> s3;",
+    "  __initial -> s3;",
     '  s0 -> s0 [label="0–9"];',
     '  s1 -> s0 [label="0–9"];',
     '  s2 -> s4 [label="0–9"];',
@@ -149,3 +149,11 @@ def test_render_dot_with_graphviz(tmp_path):
     assert (tmp_path / "decimal.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     svg = (tmp_path / "decimal.svg").read_text(encoding="utf-8")
     assert "<svg" in svg and ">fraction</text>" in svg and "#ffd866" in svg
+
+
+def test_batch_validate_on_a_process_pool():
+    lines = run_example("batch_validate.py", "--lines", "20000", "--workers", "2")
+    counts = [int(line.split()[1].replace(",", "")) for line in lines if line.split()[0] in ("here:", "pool:", "dask:")
+              and "skipped" not in line]
+    assert len(counts) >= 2 and len(set(counts)) == 1 and 9000 < counts[0] < 11000, lines
+    assert lines[-1] == "the counts agree"

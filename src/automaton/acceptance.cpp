@@ -20,20 +20,20 @@ struct SparseSteps {
     Position operator()(Position from, std::uint32_t column) const noexcept { return table->next(from, column); }
 };
 
-template <class Unit>
-std::uint32_t column_of(const SymbolColumns& columns, Unit unit) noexcept {
+template <class Map, class Unit>
+std::uint32_t column_of(const Map& columns, Unit unit) noexcept {
     if constexpr (sizeof(Unit) == 1)
-        return columns.latin1_columns()[unit];
+        return columns.latin1()[unit];
     else
-        return unit < 256 ? columns.latin1_columns()[unit] : columns.wide_column(unit);
+        return columns(unit);
 }
 
 // Walks `input` from `start`; stops at the dead row. Calls visit(position)
 // after each successful step. Returns the last position reached and how many
 // units were consumed.
-template <class Unit, class Steps, class Visit>
-std::pair<Position, std::size_t> walk(const Unit* units, std::size_t length, Position start,
-                                      const SymbolColumns& columns, Steps steps, Visit&& visit) noexcept {
+template <class Unit, class Map, class Steps, class Visit>
+std::pair<Position, std::size_t> walk_table(const Unit* units, std::size_t length, Position start, const Map& columns,
+                                      Steps steps, Visit&& visit) noexcept {
     Position at = start;
     for (std::size_t index = 0; index < length; ++index) {
         const Position next = steps(at, column_of(columns, units[index]));
@@ -44,13 +44,16 @@ std::pair<Position, std::size_t> walk(const Unit* units, std::size_t length, Pos
     return {at, length};
 }
 
-// Runs `body(units, steps)` with the input's unit type and the table's
-// representation fixed, so each combination gets its own tight loop.
+// Runs `body(units, columns, steps)` with the input's unit type, the column
+// map's cell width and the table's representation fixed, so each
+// combination gets its own tight loop.
 template <class Body>
-auto dispatch(InputText input, const TransitionTable& table, Body&& body) {
+auto dispatch(InputText input, const SymbolColumns& symbol_columns, const TransitionTable& table, Body&& body) {
     auto with_steps = [&](const auto* units) {
-        if (table.is_dense()) return body(units, DenseSteps{table.dense_cells()});
-        return body(units, SparseSteps{&table});
+        return symbol_columns.with_map([&](const auto& columns) {
+            if (table.is_dense()) return body(units, columns, DenseSteps{table.dense_cells()});
+            return body(units, columns, SparseSteps{&table});
+        });
     };
     switch (input.unit_size) {
         case 1: return with_steps(static_cast<const std::uint8_t*>(input.data));
@@ -69,19 +72,46 @@ char32_t unit_at(InputText input, std::size_t index) noexcept {
 
 }  // namespace
 
-bool Automaton::accept(InputText input) const noexcept {
-    const auto [last, consumed] = dispatch(input, transitions_, [&](const auto* units, auto steps) {
-        return walk(units, input.length, initial_, columns_, steps, [](Position) {});
+// Out of line, so that the short inputs' path stays small enough to inline.
+[[gnu::noinline]] const walk::CompiledWalk* Automaton::compiled_walk(std::size_t input_length) const noexcept {
+    return compiled_walk_.for_input(input_length, transitions_.size(), [&] {
+        std::vector<walk::Edge> edges;
+        edges.reserve(transitions_.size());
+        transitions_.for_each([&](std::uint32_t row, std::uint32_t column, std::uint32_t target_row) {
+            edges.push_back({row, column, target_row});
+        });
+        const std::size_t rows = final_rows_.size();
+        const std::size_t table_bytes =
+            transitions_.is_dense() ? rows * columns_.count() * sizeof(std::uint32_t) : edges.size() * 24;
+        return walk::CompiledWalk::build({static_cast<std::uint32_t>(rows), columns_.symbols(), edges,
+                                          transitions_.row(initial_), final_rows_, table_bytes});
     });
-    return consumed == input.length && final_rows_[transitions_.row(last)] != 0;
+}
+
+bool Automaton::accept(InputText input) const noexcept {
+    // Fields copied out one by one: the loops below then read registers, not
+    // a copy of the whole struct that would wait on the caller's stores.
+    const void* const data = input.data;
+    const std::size_t length = input.length;
+    const int unit_size = input.unit_size;
+    if (length >= walk::Cache::shortest) [[unlikely]] {
+        if (const walk::CompiledWalk* compiled = compiled_walk(length)) return compiled->accepts(data, length, unit_size);
+    }
+    const auto [last, consumed] = dispatch(InputText{data, length, unit_size}, columns_, transitions_,
+                                           [this, length](const auto* units, const auto& columns, auto steps) {
+                                               return walk_table(units, length, initial_, columns, steps,
+                                                                 [](Position) {});
+                                           });
+    return consumed == length && final_rows_[transitions_.row(last)] != 0;
 }
 
 StatePath Automaton::simulate(InputText input) const {
     // Walk once to find out whether the input goes through, storing nothing,
     // so a failing call costs what accept costs; the path is walked again
     // only while its result is built.
-    const auto [last, consumed] = dispatch(input, transitions_, [&](const auto* units, auto steps) {
-        return walk(units, input.length, current_, columns_, steps, [](Position) {});
+    const auto [last, consumed] = dispatch(input, columns_, transitions_, [&](const auto* units, const auto& columns,
+                                                                                auto steps) {
+        return walk_table(units, input.length, current_, columns, steps, [](Position) {});
     });
     if (consumed != input.length) {
         std::string message = "Erro: Nao ha transicao definida a partir do estado '";
@@ -96,9 +126,9 @@ StatePath Automaton::simulate(InputText input) const {
 
 void StatePath::visit_each(void (*visit)(void*, Position), void* context) const {
     visit(context, start);
-    dispatch(input, automaton->transitions_, [&](const auto* units, auto steps) {
-        return walk(units, input.length, start, automaton->columns_, steps,
-                    [&](Position at) { visit(context, at); });
+    dispatch(input, automaton->columns_, automaton->transitions_, [&](const auto* units, const auto& columns,
+                                                                       auto steps) {
+        return walk_table(units, input.length, start, columns, steps, [&](Position at) { visit(context, at); });
     });
 }
 

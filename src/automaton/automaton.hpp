@@ -122,6 +122,9 @@ public:
 private:
     friend struct StatePath;
 
+    // The compiled walk for a long input, nullptr to walk the table.
+    const walk::CompiledWalk* compiled_walk(std::size_t input_length) const noexcept;
+
     // The row of a state name, or 0 when it is not a state.
     std::uint32_t row_of(Text name) const noexcept {
         const std::uint32_t index = states_.find(name);
@@ -142,6 +145,8 @@ private:
     // Derived once at construction.
     Position initial_;
     std::vector<std::uint8_t> final_rows_;  // by row: 1 when the row's name is final
+    // Derived from the table on demand; every change to the table drops it.
+    mutable walk::Cache compiled_walk_;
 };
 
 }  // namespace morvane

@@ -52,31 +52,16 @@ SymbolColumns::SymbolColumns(const TextSet& alphabet) {
         const long code_point = single_code_point(member);
         if (code_point >= 0) symbols_.push_back(static_cast<char32_t>(code_point));
     }
-    std::size_t wide = 0;
-    for (std::uint32_t column = 1; column < symbols_.size(); ++column) {
-        if (symbols_[column] < latin1_.size())
-            latin1_[symbols_[column]] = column;
-        else
-            ++wide;
-    }
-    if (wide == 0) return;
-    wide_slots_.assign(hashing::table_size_for(wide), 0);
-    const std::size_t mask = wide_slots_.size() - 1;
-    for (std::uint32_t column = 1; column < symbols_.size(); ++column) {
-        if (symbols_[column] < latin1_.size()) continue;
-        std::size_t slot = hashing::hash_u64(symbols_[column]) & mask;
-        while (wide_slots_[slot] != 0) slot = (slot + 1) & mask;
-        wide_slots_[slot] = (std::uint64_t{symbols_[column]} << 32) | column;
-    }
-}
-
-std::uint32_t SymbolColumns::wide_column(char32_t symbol) const noexcept {
-    if (wide_slots_.empty()) return 0;
-    const std::size_t mask = wide_slots_.size() - 1;
-    for (std::size_t slot = hashing::hash_u64(symbol) & mask;; slot = (slot + 1) & mask) {
-        const std::uint64_t entry = wide_slots_[slot];
-        if (entry == 0) return 0;
-        if ((entry >> 32) == symbol) return static_cast<std::uint32_t>(entry);
+    const std::span<const char32_t> keys = std::span<const char32_t>(symbols_).subspan(1);
+    narrow_ = symbols_.size() <= 256;
+    if (narrow_) {
+        std::vector<std::uint8_t> columns(keys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint8_t>(i + 1);
+        narrow_map_ = walk::PagedMap<std::uint8_t>(keys, columns);
+    } else {
+        std::vector<std::uint32_t> columns(keys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint32_t>(i + 1);
+        wide_map_ = walk::PagedMap<std::uint32_t>(keys, columns);
     }
 }
 
@@ -267,6 +252,7 @@ void Automaton::add_transition(Text of, Symbol with, Text for_) {
         throw EngineError(EngineError::Kind::value, "Erro: O estado '" + std::string(of) +
                                                         "' ja possui uma transicao definida para o simbolo '" +
                                                         symbol_text(with) + "'.");
+    compiled_walk_.invalidate();
 }
 
 void Automaton::remove_transition(Text of, Symbol with) {
@@ -276,6 +262,7 @@ void Automaton::remove_transition(Text of, Symbol with) {
         throw EngineError(EngineError::Kind::value, "Erro: Nao existe transicao definida para o estado '" +
                                                         std::string(of) + "' com o simbolo '" + symbol_text(with) +
                                                         "'.");
+    compiled_walk_.invalidate();
 }
 
 bool Automaton::has_transition(Text of, Symbol with) const noexcept {

@@ -10,17 +10,20 @@
 // A state is therefore known everywhere by its position: row * columns.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "automaton/text_set.hpp"
+#include "automaton/walk/compiled_walk.hpp"
 
 namespace morvane {
 
 // Maps a character to its column: the position of its one-character text
-// among the alphabet's single-character members, counted from 1.
+// among the alphabet's single-character members, counted from 1. A paged
+// map of byte cells while there are fewer than 256 columns (the usual case:
+// 256 bytes for a Latin-1 alphabet), of 4-byte cells beyond.
 class SymbolColumns {
 public:
     SymbolColumns() = default;
@@ -30,17 +33,23 @@ public:
     std::uint32_t count() const noexcept { return static_cast<std::uint32_t>(symbols_.size()); }
     // 0 for a character that is not a member of the alphabet.
     std::uint32_t column(char32_t symbol) const noexcept {
-        return symbol < latin1_.size() ? latin1_[symbol] : wide_column(symbol);
+        return narrow_ ? narrow_map_(symbol) : wide_map_(symbol);
     }
-    std::uint32_t wide_column(char32_t symbol) const noexcept;
+    // Runs visit(map) with the map itself, so a loop over many characters
+    // is compiled once per cell width instead of testing it per character.
+    template <class Visit>
+    decltype(auto) with_map(Visit&& visit) const {
+        return narrow_ ? visit(narrow_map_) : visit(wide_map_);
+    }
     // Columns ascend by code point, so walking them in order is sorted.
     char32_t symbol(std::uint32_t column) const noexcept { return symbols_[column]; }
-    const std::uint32_t* latin1_columns() const noexcept { return latin1_.data(); }
+    std::span<const char32_t> symbols() const noexcept { return symbols_; }
 
 private:
-    std::array<std::uint32_t, 256> latin1_{};
-    std::vector<char32_t> symbols_{0};        // column -> code point; [0] is a placeholder
-    std::vector<std::uint64_t> wide_slots_;   // (code point << 32 | column), 0 when free
+    std::vector<char32_t> symbols_{0};  // column -> code point; [0] is a placeholder
+    bool narrow_ = true;
+    walk::PagedMap<std::uint8_t> narrow_map_;
+    walk::PagedMap<std::uint32_t> wide_map_;
 };
 
 // Hashed cells for tables too sparse for a dense array: key is the cell

@@ -22,7 +22,8 @@ stub_package = site / "morvane-stubs"
 stub_path = stub_package / "__init__.pyi"
 problems: list[str] = []
 
-for path in (stub_path, stub_package / "py.typed", site / "morvane.pyi"):
+tools_package = site / "morvane_tools"
+for path in (stub_path, stub_package / "py.typed", site / "morvane.pyi", tools_package / "py.typed"):
     if not path.is_file():
         problems.append(f"not installed: {path}")
 if not problems and (site / "morvane.pyi").read_bytes() != stub_path.read_bytes():
@@ -113,19 +114,24 @@ for name in ("PanicException",):
     if stub_bases != runtime_bases:
         problems.append(f"{name}: stub bases {stub_bases}, runtime bases {runtime_bases}")
 
-# The stub repeats the runtime's docstrings (for editors), so they must agree.
-documented = [(name, classes[name], getattr(morvane, name)) for name in classes]
-documented += [
-    (f"Morvane.{name}", functions[0], getattr(morvane.Morvane, name, None))
-    for name, functions in overloads.items()
-]
-for name, node, runtime_object in documented:
+# The stub documents every member of Morvane in English for editors (the
+# runtime keeps its own docstrings); other classes repeat the runtime's.
+for name, functions in sorted(overloads.items()):
+    for function in functions:
+        if not ast.get_docstring(function):
+            problems.append(f"Morvane.{name}: stub line {function.lineno} has no docstring")
+for node in classes["Morvane"].body:
+    if isinstance(node, ast.FunctionDef) and (node.name == "__new__" or any(
+            isinstance(d, ast.Name) and d.id == "property" for d in node.decorator_list)):
+        if not ast.get_docstring(node):
+            problems.append(f"Morvane.{node.name}: no docstring in the stub")
+for name in (name for name in classes if name != "Morvane"):
     # Compared word for word: the stub may wrap lines differently.
-    stub_doc = " ".join((ast.get_docstring(node) or "").split()) or None
-    runtime_doc = " ".join((getattr(runtime_object, "__doc__", None) or "").split()) or None
+    stub_doc = " ".join((ast.get_docstring(classes[name]) or "").split()) or None
+    runtime_doc = " ".join((getattr(morvane, name).__doc__ or "").split()) or None
     if stub_doc != runtime_doc:
         problems.append(f"{name}: stub docstring {stub_doc!r}, runtime {runtime_doc!r}")
 
 if problems:
     sys.exit("\n".join(problems))
-print(f"signatures and docstrings of {len(overloads)} methods agree with the runtime; stub files installed")
+print(f"signatures of {len(overloads)} methods agree with the runtime, every member documented; stub files installed")

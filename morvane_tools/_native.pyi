@@ -1,0 +1,55 @@
+# The toolkit's compiled algorithms (internal; the public functions live in
+# morvane_tools). An automaton is passed as four arguments: the symbol count,
+# its targets (array('i'), row-major, -1 for none), its finals (one byte per
+# state) and its initial state.
+
+from collections.abc import Buffer, Iterable
+
+from morvane import Morvane
+
+def read_morvane(
+    instance: Morvane, /
+) -> tuple[str, bytes, bytearray, int, list[str], list[str], list[str], bool]: ...
+def build_morvane(
+    cls: type[Morvane],
+    names: list[str] | None,
+    symbols: str,
+    targets: Buffer,
+    finals: Buffer,
+    initial: int,
+    extra_alphabet: Iterable[str],
+    extra_finals: Iterable[str],
+    initial_listed: bool,
+    /,
+) -> Morvane: ...
+def minimize(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> tuple[bytes, bytearray]: ...
+def product(
+    symbol_count_a: int,
+    targets_a: Buffer,
+    finals_a: Buffer,
+    initial_a: int,
+    columns_a: Buffer,
+    symbol_count_b: int,
+    targets_b: Buffer,
+    finals_b: Buffer,
+    initial_b: int,
+    columns_b: Buffer,
+    operation: int,
+    /,
+) -> tuple[bytes, bytearray]: ...
+def product_shortest_word(
+    symbol_count_a: int,
+    targets_a: Buffer,
+    finals_a: Buffer,
+    initial_a: int,
+    columns_a: Buffer,
+    symbol_count_b: int,
+    targets_b: Buffer,
+    finals_b: Buffer,
+    initial_b: int,
+    columns_b: Buffer,
+    operation: int,
+    /,
+) -> list[int] | None: ...
+def shortest_word(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> list[int] | None: ...
+def is_infinite(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> bool: ...

@@ -1,0 +1,331 @@
+// Reading a Morvane into the dense form and building one from it, through
+// the class's public methods only: get_states, get_alphabet, get_finals,
+// initial_state and get_transitions to read; the constructor and
+// add_transition to build. The instance's memory layout stays the class's
+// own business, so the toolkit keeps working whatever the class does inside.
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "instances.hpp"
+
+namespace morvane_tools {
+namespace {
+
+// The cyclic collector is paused while a call creates millions of tuples
+// that all stay alive: each collection would walk every one of them, and none
+// of them can be garbage.
+class CollectorPause {
+public:
+    CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+
+private:
+    bool was_enabled_;
+};
+
+Object call_query(PyObject* instance, const char* name) {
+    return checked(PyObject_CallMethod(instance, name, nullptr));
+}
+
+Object checked_list(Object object, const char* query) {
+    if (!PyList_CheckExact(object.ptr())) {
+        PyErr_Format(PyExc_TypeError, "%s() returned %.80s, not a list", query, Py_TYPE(object.ptr())->tp_name);
+        throw PythonError{};
+    }
+    return object;
+}
+
+PyObject* checked_text(PyObject* item, const char* query) {
+    if (!PyUnicode_Check(item)) {
+        PyErr_Format(PyExc_TypeError, "%s() gave %.80s where text was expected", query, Py_TYPE(item)->tp_name);
+        throw PythonError{};
+    }
+    return item;
+}
+
+// Columns of one-character symbols by code point: a table for the Basic
+// Multilingual Plane, a sorted search above it.
+class ColumnLookup {
+public:
+    explicit ColumnLookup(const std::vector<Py_UCS4>& symbols) : symbols_(symbols) {
+        Py_UCS4 highest = 0;
+        for (const Py_UCS4 symbol : symbols) highest = std::max(highest, symbol);
+        if (highest < 0x10000 && !symbols.empty()) {
+            table_.assign(highest + 1, -1);
+            for (std::size_t column = 0; column < symbols.size(); ++column)
+                table_[symbols[column]] = static_cast<std::int32_t>(column);
+        }
+    }
+
+    std::int32_t column(Py_UCS4 symbol) const noexcept {
+        if (!table_.empty()) return symbol < table_.size() ? table_[symbol] : -1;
+        const auto found = std::lower_bound(symbols_.begin(), symbols_.end(), symbol);
+        return found != symbols_.end() && *found == symbol ? static_cast<std::int32_t>(found - symbols_.begin()) : -1;
+    }
+
+private:
+    std::vector<Py_UCS4> symbols_;
+    std::vector<std::int32_t> table_;
+};
+
+// State name -> index. A str's content is its kind (1, 2 or 4 bytes per
+// character) and its character data; equal strings always share the kind, so
+// (kind, bytes) is the key. Short keys sit inside the slot itself, so one
+// probe is usually one cache line: the queries hand out fresh str objects,
+// and a dict lookup would chase the stored key and value objects as well.
+class NameIndex {
+public:
+    explicit NameIndex(std::size_t count) {
+        std::size_t capacity = 16;
+        while (capacity < count * 2) capacity *= 2;
+        slots_.resize(capacity);
+    }
+
+    // Adds a name; false when it was already there.
+    bool add(PyObject* name, StateIndex index) {
+        const Key key = key_of(name);
+        Slot& slot = probe(key);
+        if (slot.index != no_transition) return false;
+        slot.hash = key.hash;
+        slot.index = index;
+        slot.kind = key.kind;
+        slot.size = static_cast<std::uint32_t>(key.size);
+        if (key.size <= sizeof slot.inline_bytes) {
+            std::memcpy(slot.inline_bytes, key.bytes, key.size);
+        } else {
+            slot.offset = arena_.size();
+            arena_.append(key.bytes, key.size);
+        }
+        return true;
+    }
+
+    StateIndex find(PyObject* name) const { return probe(key_of(name)).index; }
+
+private:
+    struct Key {
+        const char* bytes;
+        std::size_t size;
+        std::uint8_t kind;
+        std::uint64_t hash;
+    };
+    struct Slot {
+        std::uint64_t hash = 0;
+        StateIndex index = no_transition;
+        std::uint8_t kind = 0;
+        std::uint32_t size = 0;
+        union {
+            char inline_bytes[16];
+            std::size_t offset;
+        };
+        Slot() : inline_bytes{} {}
+    };
+
+    static Key key_of(PyObject* name) {
+        const std::uint8_t kind = static_cast<std::uint8_t>(PyUnicode_KIND(name));
+        const char* bytes = static_cast<const char*>(PyUnicode_DATA(name));
+        const std::size_t size = static_cast<std::size_t>(PyUnicode_GET_LENGTH(name)) * kind;
+        std::uint64_t hash = (size * 0x9e3779b97f4a7c15ULL) ^ kind;
+        std::size_t at = 0;
+        for (; at + 8 <= size; at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + at, 8);
+            hash = (hash ^ word) * 0xff51afd7ed558ccdULL;
+            hash ^= hash >> 32;
+        }
+        if (at < size) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, bytes + at, size - at);
+            hash = (hash ^ word) * 0xc4ceb9fe1a85ec53ULL;
+            hash ^= hash >> 29;
+        }
+        return {bytes, size, kind, hash};
+    }
+
+    bool matches(const Slot& slot, const Key& key) const noexcept {
+        if (slot.hash != key.hash || slot.kind != key.kind || slot.size != key.size) return false;
+        const char* stored = key.size <= sizeof slot.inline_bytes ? slot.inline_bytes : arena_.data() + slot.offset;
+        return std::memcmp(stored, key.bytes, key.size) == 0;
+    }
+
+    const Slot& probe(const Key& key) const noexcept {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = static_cast<std::size_t>(key.hash) & mask;; at = (at + 1) & mask)
+            if (slots_[at].index == no_transition || matches(slots_[at], key)) return slots_[at];
+    }
+    Slot& probe(const Key& key) noexcept { return const_cast<Slot&>(std::as_const(*this).probe(key)); }
+
+    std::vector<Slot> slots_;
+    std::string arena_;
+};
+
+Object new_list() { return checked(PyList_New(0)); }
+
+void append(PyObject* list, PyObject* item) {
+    if (PyList_Append(list, item) != 0) throw PythonError{};
+}
+
+Object bytes_of(const void* data, std::size_t size) {
+    return checked(PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size)));
+}
+
+}  // namespace
+
+Object read_instance(PyObject* instance) {
+    Object names = checked_list(call_query(instance, "get_states"), "get_states");
+    Object initial_name = checked(PyObject_GetAttrString(instance, "initial_state"));
+    checked_text(initial_name.ptr(), "initial_state");
+
+    // State name -> index, the initial state appended when it is not a state.
+    const Py_ssize_t listed = PyList_GET_SIZE(names.ptr());
+    NameIndex index(static_cast<std::size_t>(listed) + 1);
+    for (Py_ssize_t i = 0; i < listed; ++i) {
+        if (!index.add(checked_text(PyList_GET_ITEM(names.ptr(), i), "get_states"), static_cast<StateIndex>(i))) {
+            PyErr_SetString(PyExc_ValueError, "get_states() gave a name twice");
+            throw PythonError{};
+        }
+    }
+    const bool initial_listed = !index.add(initial_name.ptr(), static_cast<StateIndex>(listed));
+    if (!initial_listed) append(names.ptr(), initial_name.ptr());
+    const auto state_count = static_cast<std::size_t>(PyList_GET_SIZE(names.ptr()));
+    if (state_count > 0x7fffffff) throw std::bad_alloc();
+    auto index_of = [&](PyObject* name, const char* query) -> std::size_t {
+        const StateIndex found = index.find(checked_text(name, query));
+        if (found == no_transition) {
+            PyErr_Format(PyExc_ValueError, "%s() names an unknown state %R", query, name);
+            throw PythonError{};
+        }
+        return static_cast<std::size_t>(found);
+    };
+
+    // One-character members are the columns; the others are kept aside.
+    Object alphabet = checked_list(call_query(instance, "get_alphabet"), "get_alphabet");
+    Object extra_alphabet = new_list();
+    std::vector<Py_UCS4> symbols;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(alphabet.ptr()); ++i) {
+        PyObject* member = checked_text(PyList_GET_ITEM(alphabet.ptr(), i), "get_alphabet");
+        if (PyUnicode_GET_LENGTH(member) == 1)
+            symbols.push_back(PyUnicode_READ_CHAR(member, 0));
+        else
+            append(extra_alphabet.ptr(), member);
+    }
+    std::sort(symbols.begin(), symbols.end());
+    const ColumnLookup columns(symbols);
+    const std::size_t k = symbols.size();
+
+    Object targets = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(state_count * k * sizeof(StateIndex))));
+    auto* table = reinterpret_cast<StateIndex*>(PyBytes_AS_STRING(targets.ptr()));
+    std::fill(table, table + state_count * k, no_transition);
+    {
+        CollectorPause pause;
+        Object transitions = checked_list(call_query(instance, "get_transitions"), "get_transitions");
+        const Py_ssize_t count = PyList_GET_SIZE(transitions.ptr());
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            PyObject* entry = PyList_GET_ITEM(transitions.ptr(), i);
+            if (!PyTuple_CheckExact(entry) || PyTuple_GET_SIZE(entry) != 3) {
+                PyErr_SetString(PyExc_TypeError, "get_transitions() gave an entry that is not a 3-tuple");
+                throw PythonError{};
+            }
+            const std::size_t origin = index_of(PyTuple_GET_ITEM(entry, 0), "get_transitions");
+            PyObject* symbol = checked_text(PyTuple_GET_ITEM(entry, 1), "get_transitions");
+            const std::int32_t column = PyUnicode_GET_LENGTH(symbol) == 1 ? columns.column(PyUnicode_READ_CHAR(symbol, 0)) : -1;
+            if (column < 0) {
+                PyErr_Format(PyExc_ValueError, "get_transitions() gives the symbol %R outside the alphabet", symbol);
+                throw PythonError{};
+            }
+            const std::size_t target = index_of(PyTuple_GET_ITEM(entry, 2), "get_transitions");
+            table[origin * k + static_cast<std::size_t>(column)] = static_cast<StateIndex>(target);
+        }
+    }
+
+    Object finals = checked(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(state_count)));
+    char* final_flags = PyByteArray_AS_STRING(finals.ptr());
+    std::fill(final_flags, final_flags + state_count, 0);
+    Object extra_finals = new_list();
+    Object final_names = checked_list(call_query(instance, "get_finals"), "get_finals");
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(final_names.ptr()); ++i) {
+        PyObject* name = checked_text(PyList_GET_ITEM(final_names.ptr(), i), "get_finals");
+        const StateIndex found = index.find(name);
+        if (found != no_transition)
+            final_flags[found] = 1;
+        else
+            append(extra_finals.ptr(), name);
+    }
+
+    std::u32string symbol_text(symbols.begin(), symbols.end());
+    Object symbol_string = checked(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, symbol_text.data(), static_cast<Py_ssize_t>(k)));
+    const std::size_t initial = index_of(initial_name.ptr(), "initial_state");
+    return checked(Py_BuildValue("(OOOnOOOO)", symbol_string.ptr(), targets.ptr(), finals.ptr(),
+                                 static_cast<Py_ssize_t>(initial), names.ptr(), extra_alphabet.ptr(), extra_finals.ptr(),
+                                 initial_listed ? Py_True : Py_False));
+}
+
+Object build_instance(PyObject* cls, PyObject* given_names, PyObject* symbols, const DenseView& automaton,
+                      PyObject* extra_alphabet, PyObject* extra_finals, bool initial_listed) {
+    const std::size_t n = automaton.state_count(), k = automaton.symbol_count;
+    std::vector<Object> names;
+    names.reserve(n);
+    if (given_names == Py_None) {
+        for (std::size_t i = 0; i < n; ++i) names.push_back(checked(PyUnicode_FromFormat("q%zu", i)));
+    } else {
+        if (!PyList_Check(given_names) || static_cast<std::size_t>(PyList_GET_SIZE(given_names)) != n)
+            throw InvalidArgument("names must be a list with one name per state");
+        for (std::size_t i = 0; i < n; ++i) {
+            PyObject* name = PyList_GET_ITEM(given_names, static_cast<Py_ssize_t>(i));
+            if (!PyUnicode_Check(name)) throw InvalidArgument("every state name must be a str");
+            names.push_back(Object::borrow(morvane::Handle(name)));
+        }
+    }
+    if (!PyUnicode_Check(symbols) || static_cast<std::size_t>(PyUnicode_GET_LENGTH(symbols)) != k)
+        throw InvalidArgument("symbols must be a str with one character per column");
+
+    Object states = checked(PySet_New(nullptr));
+    for (const Object& name : names)
+        if (PySet_Add(states.ptr(), name.ptr()) != 0) throw PythonError{};
+    if (static_cast<std::size_t>(PySet_GET_SIZE(states.ptr())) != n) throw InvalidArgument("the state names are not distinct");
+    PyObject* initial_name = names[static_cast<std::size_t>(automaton.initial)].ptr();
+    if (!initial_listed && PySet_Discard(states.ptr(), initial_name) < 0) throw PythonError{};
+
+    std::vector<Object> symbol_strings;
+    Object alphabet = checked(PySet_New(extra_alphabet));
+    for (std::size_t column = 0; column < k; ++column) {
+        symbol_strings.push_back(checked(PyUnicode_Substring(symbols, static_cast<Py_ssize_t>(column), static_cast<Py_ssize_t>(column + 1))));
+        if (PySet_Add(alphabet.ptr(), symbol_strings.back().ptr()) != 0) throw PythonError{};
+    }
+    Object finals = checked(PySet_New(extra_finals));
+    for (std::size_t i = 0; i < n; ++i)
+        if (automaton.finals[i] && PySet_Add(finals.ptr(), names[i].ptr()) != 0) throw PythonError{};
+
+    Object instance = checked(PyObject_CallFunctionObjArgs(cls, states.ptr(), alphabet.ptr(), initial_name, finals.ptr(), nullptr));
+    // The method descriptor of the class, called with the instance first:
+    // the plain public method without a bound-method object per call.
+    Object add_transition = checked(PyObject_GetAttrString(cls, "add_transition"));
+    PyObject* arguments[4] = {instance.ptr(), nullptr, nullptr, nullptr};
+    for (std::size_t state = 0; state < n; ++state) {
+        arguments[1] = names[state].ptr();
+        for (std::size_t column = 0; column < k; ++column) {
+            const StateIndex target = automaton.target(state, column);
+            if (target == no_transition) continue;
+            arguments[2] = symbol_strings[column].ptr();
+            arguments[3] = names[static_cast<std::size_t>(target)].ptr();
+            checked(PyObject_Vectorcall(add_transition.ptr(), arguments, 4, nullptr));
+        }
+    }
+    return instance;
+}
+
+Object dense_bytes(const Dense& automaton) {
+    Object targets = bytes_of(automaton.targets.data(), automaton.targets.size() * sizeof(StateIndex));
+    Object finals = checked(PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(automaton.finals.data()),
+                                                          static_cast<Py_ssize_t>(automaton.finals.size())));
+    return checked(PyTuple_Pack(2, targets.ptr(), finals.ptr()));
+}
+
+}  // namespace morvane_tools

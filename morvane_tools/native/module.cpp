@@ -1,0 +1,181 @@
+// morvane_tools._native: the toolkit's algorithms that need native speed.
+// Every entry checks its arguments (the dense form may come from any caller
+// of the package's internals) and runs inside `guarded`.
+
+#include <optional>
+#include <string>
+
+#include "algorithms.hpp"
+#include "instances.hpp"
+#include "python.hpp"
+
+namespace morvane_tools {
+namespace {
+
+Py_ssize_t index_argument(PyObject* object, const char* what) {
+    const Py_ssize_t value = PyLong_AsSsize_t(object);
+    if (value == -1 && PyErr_Occurred()) throw PythonError{};
+    if (value < 0) throw InvalidArgument(std::string(what) + " must not be negative");
+    return value;
+}
+
+void expect_arguments(Py_ssize_t given, Py_ssize_t wanted, const char* name) {
+    if (given != wanted) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %zd arguments (%zd given)", name, wanted, given);
+        throw PythonError{};
+    }
+}
+
+// A dense automaton passed as (symbol count, targets, finals, initial),
+// checked so that no index leaves the table.
+class DenseArgument {
+public:
+    DenseArgument(PyObject* const* arguments)
+        : targets_(arguments[1], "targets"), finals_(arguments[2], "finals") {
+        view_.symbol_count = static_cast<std::size_t>(index_argument(arguments[0], "the symbol count"));
+        view_.targets = targets_.elements();
+        view_.finals = finals_.elements();
+        view_.initial = static_cast<StateIndex>(index_argument(arguments[3], "the initial state"));
+        const std::size_t n = view_.state_count();
+        if (n == 0 || n > 0x7fffffff) throw InvalidArgument("an automaton needs between 1 and 2**31-1 states");
+        if (view_.targets.size() != n * view_.symbol_count)
+            throw InvalidArgument("the table does not hold one row of targets per state");
+        if (static_cast<std::size_t>(view_.initial) >= n) throw InvalidArgument("the initial state is not a state");
+        for (const StateIndex target : view_.targets)
+            if (target < no_transition || target >= static_cast<StateIndex>(n))
+                throw InvalidArgument("the table names a target that is not a state");
+    }
+
+    const DenseView& view() const noexcept { return view_; }
+
+private:
+    BufferView<StateIndex> targets_;
+    BufferView<std::uint8_t> finals_;
+    DenseView view_;
+};
+
+// Operand columns of a product: one entry per result column, each a column
+// of the operand's table or -1.
+class ColumnArgument {
+public:
+    ColumnArgument(PyObject* object, const DenseView& operand) : columns_(object, "columns") {
+        for (const std::int32_t column : columns_.elements())
+            if (column < -1 || column >= static_cast<std::int32_t>(operand.symbol_count))
+                throw InvalidArgument("a column map names a column the operand does not have");
+    }
+    ColumnMap map() const noexcept { return columns_.elements(); }
+
+private:
+    BufferView<std::int32_t> columns_;
+};
+
+Combine combine_argument(PyObject* object) {
+    switch (index_argument(object, "the operation")) {
+        case 0: return Combine::union_of;
+        case 1: return Combine::intersection;
+        case 2: return Combine::difference;
+        case 3: return Combine::symmetric_difference;
+        default: throw InvalidArgument("unknown product operation");
+    }
+}
+
+Object word_or_none(const std::optional<std::vector<std::int32_t>>& word) {
+    if (!word) return Object::none();
+    Object list = checked(PyList_New(static_cast<Py_ssize_t>(word->size())));
+    for (std::size_t i = 0; i < word->size(); ++i)
+        PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), checked(PyLong_FromLong((*word)[i])).release());
+    return list;
+}
+
+PyObject* read_morvane(PyObject*, PyObject* instance) {
+    return guarded([&] { return read_instance(instance); });
+}
+
+// build_morvane(cls, names, symbols, targets, finals, initial, extra_alphabet, extra_finals, initial_listed)
+PyObject* build_morvane(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 9, "build_morvane");
+        PyObject* dense[4] = {nullptr, arguments[3], arguments[4], arguments[5]};
+        if (!PyUnicode_Check(arguments[2])) throw InvalidArgument("symbols must be a str");
+        Object symbol_count = checked(PyLong_FromSsize_t(PyUnicode_GET_LENGTH(arguments[2])));
+        dense[0] = symbol_count.ptr();
+        const DenseArgument automaton(dense);
+        const int initial_listed = PyObject_IsTrue(arguments[8]);
+        if (initial_listed < 0) throw PythonError{};
+        return build_instance(arguments[0], arguments[1], arguments[2], automaton.view(), arguments[6], arguments[7],
+                              initial_listed != 0);
+    });
+}
+
+// minimize(symbol_count, targets, finals, initial) -> (targets, finals)
+PyObject* minimize_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 4, "minimize");
+        const DenseArgument automaton(arguments);
+        return dense_bytes(minimize(automaton.view()));
+    });
+}
+
+// product(a..., columns_a, b..., columns_b, operation) with each automaton
+// as its four arguments; `shortest` selects the word search.
+template <bool shortest>
+PyObject* product_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 11, shortest ? "product_shortest_word" : "product");
+        const DenseArgument a(arguments), b(arguments + 5);
+        const ColumnArgument columns_a(arguments[4], a.view()), columns_b(arguments[9], b.view());
+        if (columns_a.map().size() != columns_b.map().size()) throw InvalidArgument("the column maps differ in length");
+        const Combine how = combine_argument(arguments[10]);
+        if constexpr (shortest) {
+            return word_or_none(product_shortest_word(a.view(), columns_a.map(), b.view(), columns_b.map(), how));
+        } else {
+            return dense_bytes(product(a.view(), columns_a.map(), b.view(), columns_b.map(), how));
+        }
+    });
+}
+
+// shortest_word(symbol_count, targets, finals, initial) -> list of columns or None
+PyObject* shortest_word_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 4, "shortest_word");
+        const DenseArgument automaton(arguments);
+        return word_or_none(shortest_word(automaton.view()));
+    });
+}
+
+// is_infinite(symbol_count, targets, finals, initial) -> bool
+PyObject* is_infinite_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 4, "is_infinite");
+        const DenseArgument automaton(arguments);
+        return Object::borrow(morvane::Handle(has_useful_cycle(automaton.view()) ? Py_True : Py_False));
+    });
+}
+
+PyMethodDef functions[] = {
+    {"read_morvane", read_morvane, METH_O, nullptr},
+    {"build_morvane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_morvane)), METH_FASTCALL, nullptr},
+    {"minimize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(minimize_entry)), METH_FASTCALL, nullptr},
+    {"product", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<false>)), METH_FASTCALL, nullptr},
+    {"product_shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<true>)), METH_FASTCALL,
+     nullptr},
+    {"shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shortest_word_entry)), METH_FASTCALL, nullptr},
+    {"is_infinite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_infinite_entry)), METH_FASTCALL, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot slots[] = {
+    // No state of its own: every interpreter may load it.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT, "morvane_tools._native", "Native algorithms of morvane_tools (internal).", 0, functions, slots,
+    nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace morvane_tools
+
+PyMODINIT_FUNC PyInit__native() { return PyModuleDef_Init(&morvane_tools::definition); }

@@ -1,0 +1,279 @@
+#include "automaton/walk/compiled_walk.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "automaton/walk/kernels.hpp"
+
+namespace morvane::walk {
+
+// ---- Paged map ---------------------------------------------------------------
+
+namespace {
+template <class Cell>
+const Cell* zero_page() noexcept {
+    alignas(64) static constexpr Cell zeros[256] = {};
+    return zeros;
+}
+}  // namespace
+
+template <class Cell>
+PagedMap<Cell>::PagedMap(std::span<const char32_t> keys, std::span<const Cell> values) {
+    std::uint32_t pages = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (values[i] != 0) pages = std::max<std::uint32_t>(pages, (keys[i] >> 8) + 1);
+    // Number the pages that have members, then lay their blocks out.
+    std::vector<std::uint32_t> block_of(pages, 0);
+    std::uint32_t blocks = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (values[i] != 0 && block_of[keys[i] >> 8] == 0) block_of[keys[i] >> 8] = ++blocks;
+    blocks_.assign(std::size_t{blocks} * 256, 0);
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (values[i] != 0) blocks_[(block_of[keys[i] >> 8] - 1) * 256 + (keys[i] & 0xFF)] = values[i];
+    pages_.resize(std::size_t{pages} + 1);
+    for (std::uint32_t page = 0; page < pages; ++page)
+        pages_[page] = block_of[page] == 0 ? zero_page<Cell>() : blocks_.data() + (block_of[page] - 1) * 256;
+    pages_[pages] = zero_page<Cell>();
+    first_page_ = pages_[0];
+    last_page_ = pages;
+}
+
+template class PagedMap<std::uint8_t>;
+template class PagedMap<std::uint32_t>;
+
+// ---- Kernels and the processor -------------------------------------------------
+
+const char* kernel_name(Kernel kernel) noexcept {
+    switch (kernel) {
+        case Kernel::rows: return "rows";
+        case Kernel::speculative: return "speculative";
+        case Kernel::shuffle16: return "shuffle16";
+        case Kernel::permute64: return "permute64";
+    }
+    return "?";
+}
+
+bool kernel_runs_here(Kernel kernel) noexcept {
+    static const bool shuffle16 = kernels::shuffle16_available();
+    static const bool permute64 = kernels::permute64_available();
+    switch (kernel) {
+        case Kernel::shuffle16: return shuffle16;
+        case Kernel::permute64: return permute64;
+        default: return true;
+    }
+}
+
+// ---- Building ------------------------------------------------------------------
+
+namespace {
+
+// Beyond this many classes the class map would need wider cells; such
+// alphabets walk the table itself.
+constexpr std::uint32_t kMaxClasses = 255;
+
+void free_aligned(std::uint8_t* bytes) { std::free(bytes); }
+
+// Columns that lead every row to the same place form one class; a column
+// with no transitions at all joins column 0 in class 0.
+std::vector<std::uint8_t> column_classes(const Source& source, std::uint32_t& classes) {
+    const std::size_t columns = source.symbols.size();
+    std::vector<Edge> by_column(source.edges.begin(), source.edges.end());
+    std::sort(by_column.begin(), by_column.end(), [](const Edge& a, const Edge& b) {
+        return a.column != b.column ? a.column < b.column : a.row < b.row;
+    });
+    std::vector<std::size_t> first(columns + 1, 0);
+    for (const Edge& edge : by_column) ++first[edge.column + 1];
+    for (std::size_t column = 0; column < columns; ++column) first[column + 1] += first[column];
+    auto same = [&](std::size_t a, std::size_t b) {
+        if (first[a + 1] - first[a] != first[b + 1] - first[b]) return false;
+        for (std::size_t i = 0; i < first[a + 1] - first[a]; ++i) {
+            const Edge& x = by_column[first[a] + i];
+            const Edge& y = by_column[first[b] + i];
+            if (x.row != y.row || x.target_row != y.target_row) return false;
+        }
+        return true;
+    };
+    auto before = [&](std::size_t a, std::size_t b) {
+        const std::size_t na = first[a + 1] - first[a], nb = first[b + 1] - first[b];
+        if (na != nb) return na < nb;
+        for (std::size_t i = 0; i < na; ++i) {
+            const Edge& x = by_column[first[a] + i];
+            const Edge& y = by_column[first[b] + i];
+            if (x.row != y.row) return x.row < y.row;
+            if (x.target_row != y.target_row) return x.target_row < y.target_row;
+        }
+        return false;
+    };
+    // Sorted by behaviour, the empty columns come first: column 0 among them.
+    std::vector<std::size_t> order(columns);
+    for (std::size_t column = 0; column < columns; ++column) order[column] = column;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return before(a, b) || (!before(b, a) && a < b);
+    });
+    std::vector<std::uint8_t> class_of(columns, 0);
+    classes = 1;
+    for (std::size_t i = 0; i < columns; ++i) {
+        const std::size_t column = order[i];
+        if (first[column + 1] == first[column]) continue;  // class 0
+        if (i > 0 && first[order[i - 1] + 1] != first[order[i - 1]] && same(order[i - 1], column)) {
+            class_of[column] = class_of[order[i - 1]];
+            continue;
+        }
+        if (classes > kMaxClasses) {
+            classes = kMaxClasses + 1;
+            return {};
+        }
+        class_of[column] = static_cast<std::uint8_t>(classes++);
+    }
+    return class_of;
+}
+
+}  // namespace
+
+struct CompiledWalk::Layout {
+    static kernels::Tables tables(const CompiledWalk& walk) noexcept {
+        return kernels::Tables{walk.class_of_.pages(),
+                               walk.class_of_.last_page(),
+                               walk.classes_,
+                               walk.rows16_.empty() ? nullptr : walk.rows16_.data(),
+                               walk.rows32_.empty() ? nullptr : walk.rows32_.data(),
+                               walk.shuffles_.get()};
+    }
+};
+
+std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
+    std::uint32_t classes = 0;
+    const std::vector<std::uint8_t> class_of_column = column_classes(source, classes);
+    if (classes > kMaxClasses) return nullptr;
+
+    // Number the states the initial row reaches, in breadth-first order:
+    // 0 is dead, 1 the initial state. Unreachable rows play no part.
+    std::vector<std::uint32_t> edges_from(std::size_t{source.rows} + 1, 0);
+    for (const Edge& edge : source.edges) ++edges_from[edge.row + 1];
+    for (std::uint32_t row = 0; row < source.rows; ++row) edges_from[row + 1] += edges_from[row];
+    std::vector<Edge> by_row(source.edges.size());
+    {
+        std::vector<std::uint32_t> fill(edges_from.begin(), edges_from.end() - 1);
+        for (const Edge& edge : source.edges) by_row[fill[edge.row]++] = edge;
+    }
+    std::vector<std::uint32_t> state_of(source.rows, 0);
+    std::vector<std::uint32_t> row_of{0, source.initial_row};
+    state_of[source.initial_row] = 1;
+    for (std::size_t next = 1; next < row_of.size(); ++next) {
+        const std::uint32_t row = row_of[next];
+        for (std::uint32_t i = edges_from[row]; i < edges_from[row + 1]; ++i) {
+            const std::uint32_t target = by_row[i].target_row;
+            if (state_of[target] == 0) {
+                state_of[target] = static_cast<std::uint32_t>(row_of.size());
+                row_of.push_back(target);
+            }
+        }
+    }
+    const std::uint64_t states = row_of.size();
+    const std::uint64_t cells = states * classes;
+    // Compact rows larger than the table they come from (a sparse table of
+    // many states) are not worth it: such tables walk the table itself.
+    const std::uint64_t cell_bytes = cells <= UINT16_MAX + 1ULL ? 2 : 4;
+    if (cells > UINT32_MAX || cells * cell_bytes > 2 * source.table_bytes + 65536) return nullptr;
+
+    std::unique_ptr<CompiledWalk> walk(new CompiledWalk());
+    walk->states_ = static_cast<std::uint32_t>(states);
+    walk->classes_ = classes;
+    std::vector<std::uint32_t> rows(cells, 0);
+    for (std::uint64_t state = 1; state < states; ++state) {
+        const std::uint32_t row = row_of[state];
+        for (std::uint32_t i = edges_from[row]; i < edges_from[row + 1]; ++i) {
+            const Edge& edge = by_row[i];
+            rows[state * classes + class_of_column[edge.column]] = state_of[edge.target_row] * classes;
+        }
+    }
+    if (cells <= UINT16_MAX + 1ULL)
+        walk->rows16_.assign(rows.begin(), rows.end());
+    else
+        walk->rows32_ = std::move(rows);
+
+    walk->row_of_ = std::move(row_of);
+    walk->final_.resize(states);
+    for (std::uint64_t state = 1; state < states; ++state) walk->final_[state] = source.final_rows[walk->row_of_[state]];
+
+    std::vector<char32_t> keys(source.symbols.begin() + (source.symbols.empty() ? 0 : 1), source.symbols.end());
+    std::vector<std::uint8_t> values(class_of_column.begin() + (class_of_column.empty() ? 0 : 1),
+                                     class_of_column.end());
+    walk->class_of_ = PagedMap<std::uint8_t>(keys, values);
+
+    if (states <= 64) {
+        const std::uint32_t width = states <= 16 ? 16 : 64;
+        auto* bytes = static_cast<std::uint8_t*>(std::aligned_alloc(64, (std::size_t{classes} * width + 63) / 64 * 64));
+        if (bytes == nullptr) throw std::bad_alloc();
+        walk->shuffles_ = {bytes, free_aligned};
+        const std::uint32_t* compact = walk->rows16_.empty() ? walk->rows32_.data() : nullptr;
+        for (std::uint32_t c = 0; c < classes; ++c)
+            for (std::uint32_t lane = 0; lane < width; ++lane) {
+                std::uint32_t target = lane;
+                if (lane < states) {
+                    const std::size_t cell = std::size_t{lane} * classes + c;
+                    target = (compact ? compact[cell] : walk->rows16_[cell]) / classes;
+                }
+                bytes[c * width + lane] = static_cast<std::uint8_t>(target);
+            }
+        walk->shuffle_width_ = width;
+    }
+
+    walk->chosen_ = Kernel::speculative;
+    for (const Kernel kernel : {Kernel::shuffle16, Kernel::permute64})
+        if (walk->fits(kernel) && kernel_runs_here(kernel)) walk->chosen_ = kernel;
+    return walk;
+}
+
+bool CompiledWalk::fits(Kernel kernel) const noexcept {
+    switch (kernel) {
+        case Kernel::shuffle16: return shuffle_width_ == 16;
+        case Kernel::permute64: return shuffle_width_ == 64;
+        default: return true;
+    }
+}
+
+std::size_t CompiledWalk::memory() const noexcept {
+    return sizeof(*this) + class_of_.memory() + rows16_.capacity() * 2 + rows32_.capacity() * 4 +
+           final_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_;
+}
+
+// ---- Walking ---------------------------------------------------------------------
+
+namespace {
+
+template <class Unit>
+std::uint32_t run(Kernel kernel, const kernels::Tables& tables, const Unit* units, std::size_t length) noexcept {
+    switch (kernel) {
+        case Kernel::shuffle16: return kernels::shuffle16(tables, units, length, 1);
+        case Kernel::permute64: return kernels::permute64(tables, units, length, 1);
+        case Kernel::speculative: return kernels::speculative(tables, units, length, 1);
+        case Kernel::rows: break;
+    }
+    return kernels::rows(tables, units, length, 1);
+}
+
+}  // namespace
+
+std::uint32_t CompiledWalk::end_state(Kernel kernel, const void* units, std::size_t length,
+                                      int unit_size) const noexcept {
+    if (!fits(kernel) || !kernel_runs_here(kernel)) kernel = chosen_;
+    const kernels::Tables tables = Layout::tables(*this);
+    switch (unit_size) {
+        case 1: return run(kernel, tables, static_cast<const std::uint8_t*>(units), length);
+        case 2: return run(kernel, tables, static_cast<const std::uint16_t*>(units), length);
+        default: return run(kernel, tables, static_cast<const std::uint32_t*>(units), length);
+    }
+}
+
+bool CompiledWalk::accepts_with(Kernel kernel, const void* units, std::size_t length, int unit_size) const noexcept {
+    return final_[end_state(kernel, units, length, unit_size)] != 0;
+}
+
+std::uint32_t CompiledWalk::end_row_with(Kernel kernel, const void* units, std::size_t length,
+                                         int unit_size) const noexcept {
+    return row_of_[end_state(kernel, units, length, unit_size)];
+}
+
+}  // namespace morvane::walk

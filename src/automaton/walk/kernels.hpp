@@ -1,0 +1,64 @@
+// The walking loops behind CompiledWalk. Every kernel takes the state to
+// start from and returns the state reached, 0 once the input has died.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace morvane::walk::kernels {
+
+// Read-only view of a compiled walk's tables.
+struct Tables {
+    const std::uint8_t* const* class_pages;
+    std::uint32_t last_page;
+    std::uint32_t classes;
+    const std::uint16_t* rows16;  // one of rows16 / rows32 is set
+    const std::uint32_t* rows32;
+    const std::uint8_t* shuffles;  // 16 or 64 bytes a class, aligned
+};
+
+// The input class of one code unit. For one-byte strings the first page is
+// the whole map; wider units go through their page.
+template <class Unit>
+struct ClassOf {
+    const std::uint8_t* const* pages;
+    std::uint32_t last_page;
+    explicit ClassOf(const Tables& tables) noexcept : pages(tables.class_pages), last_page(tables.last_page) {}
+    std::uint32_t operator()(Unit unit) const noexcept {
+        if constexpr (sizeof(Unit) == 1) {
+            return pages[0][unit];
+        } else {
+            const std::uint32_t page = static_cast<std::uint32_t>(unit) >> 8;
+            return pages[page < last_page ? page : last_page][unit & 0xFF];
+        }
+    }
+};
+
+// Portable kernels over compact rows.
+template <class Unit>
+std::uint32_t rows(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
+template <class Unit>
+std::uint32_t speculative(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
+
+// Vector kernels; each exists only where kernel_runs_here says so.
+std::uint32_t shuffle16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t shuffle16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t shuffle16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t permute64(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t permute64(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t permute64(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+bool shuffle16_available() noexcept;
+bool permute64_available() noexcept;
+
+// A chain of single steps through the shuffle bytes; finishes what the
+// vector kernels leave over.
+template <class Unit>
+std::uint32_t shuffle_tail(const Tables& tables, std::uint32_t width, const Unit* units, std::size_t length,
+                           std::uint32_t state) noexcept {
+    const ClassOf<Unit> class_of(tables);
+    for (std::size_t index = 0; index < length && state != 0; ++index)
+        state = tables.shuffles[class_of(units[index]) * width + state];
+    return state;
+}
+
+}  // namespace morvane::walk::kernels

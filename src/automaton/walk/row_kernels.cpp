@@ -1,0 +1,142 @@
+// Walks over compact rows: portable, for every size of automaton.
+#include <algorithm>
+
+#include "automaton/walk/kernels.hpp"
+
+namespace morvane::walk::kernels {
+
+namespace {
+
+// The dead state is tested once per kDeadCheck characters, not per
+// character: off the chain of loads, and never far behind.
+constexpr std::size_t kDeadCheck = 64;
+
+// Speculative walk: each block of input is cut into kChunks chunks walked
+// side by side. The first starts from the true state; every other starts
+// from a guess (the state reached by walking kLookBack characters before
+// it), and records a checkpoint every kCheckpoint characters. Then the
+// chunks are joined in order: where the true state entering a chunk is not
+// its guess, the chunk is walked again from the true state until that walk
+// meets a checkpoint of the guessed one, after which both agree to the end.
+// Exact for every automaton; as fast as the walks converge. Walks through a
+// random automaton of n states meet after about n characters, so chunks are
+// long: up to kLongestChunk, never shorter than kShortestChunk. The first
+// chunk is checked for the dead state at every checkpoint, the others when
+// they are joined.
+constexpr std::size_t kChunks = 8;  // as many chains as the walk spells out
+constexpr std::size_t kCheckpoint = 64;
+constexpr std::size_t kShortestChunk = 8 * kCheckpoint;
+constexpr std::size_t kLongestChunk = 256 * kCheckpoint;
+constexpr std::size_t kLookBack = 64;
+
+template <class Unit, class Cell>
+std::uint32_t chain(const Cell* rows, const ClassOf<Unit>& class_of, const Unit* units, std::size_t length,
+                    std::uint32_t at) noexcept {
+    std::size_t done = 0;
+    for (; length - done >= kDeadCheck; done += kDeadCheck) {
+        for (std::size_t i = 0; i < kDeadCheck; ++i) at = rows[at + class_of(units[done + i])];
+        if (at == 0) return 0;
+    }
+    for (; done < length; ++done) at = rows[at + class_of(units[done])];
+    return at;
+}
+
+template <class Unit, class Cell>
+std::uint32_t rows_walk(const Cell* rows, const Tables& tables, const Unit* units, std::size_t length,
+                        std::uint32_t state) noexcept {
+    const ClassOf<Unit> class_of(tables);
+    return chain(rows, class_of, units, length, state * tables.classes) / tables.classes;
+}
+
+template <class Unit, class Cell>
+std::uint32_t speculative_walk(const Cell* rows, const Tables& tables, const Unit* units, std::size_t length,
+                               std::uint32_t state) noexcept {
+    const ClassOf<Unit> class_of(tables);
+    std::uint32_t checkpoint[kChunks][kLongestChunk / kCheckpoint];
+    std::uint32_t at = state * tables.classes;
+    std::size_t done = 0;
+    while (length - done >= kChunks * kShortestChunk) {
+        const std::size_t chunk = std::min(kLongestChunk, (length - done) / kChunks / kCheckpoint * kCheckpoint);
+        const std::size_t checkpoints = chunk / kCheckpoint;
+        const Unit* p[kChunks];
+        for (std::size_t j = 0; j < kChunks; ++j) p[j] = units + done + j * chunk;
+        // The chains are spelled out so that they stay in registers.
+        std::uint32_t s0 = at, s1 = at, s2 = at, s3 = at, s4 = at, s5 = at, s6 = at, s7 = at;
+        for (std::size_t i = 0; i < kLookBack; ++i) {
+            const std::ptrdiff_t back = static_cast<std::ptrdiff_t>(i) - static_cast<std::ptrdiff_t>(kLookBack);
+            s1 = rows[s1 + class_of(p[1][back])];
+            s2 = rows[s2 + class_of(p[2][back])];
+            s3 = rows[s3 + class_of(p[3][back])];
+            s4 = rows[s4 + class_of(p[4][back])];
+            s5 = rows[s5 + class_of(p[5][back])];
+            s6 = rows[s6 + class_of(p[6][back])];
+            s7 = rows[s7 + class_of(p[7][back])];
+        }
+        const std::uint32_t guess[kChunks] = {s0, s1, s2, s3, s4, s5, s6, s7};
+        for (std::size_t c = 0; c < checkpoints; ++c) {
+            const Unit *q0 = p[0] + c * kCheckpoint, *q1 = p[1] + c * kCheckpoint, *q2 = p[2] + c * kCheckpoint,
+                       *q3 = p[3] + c * kCheckpoint, *q4 = p[4] + c * kCheckpoint, *q5 = p[5] + c * kCheckpoint,
+                       *q6 = p[6] + c * kCheckpoint, *q7 = p[7] + c * kCheckpoint;
+            for (std::size_t i = 0; i < kCheckpoint; ++i) {
+                s0 = rows[s0 + class_of(q0[i])];
+                s1 = rows[s1 + class_of(q1[i])];
+                s2 = rows[s2 + class_of(q2[i])];
+                s3 = rows[s3 + class_of(q3[i])];
+                s4 = rows[s4 + class_of(q4[i])];
+                s5 = rows[s5 + class_of(q5[i])];
+                s6 = rows[s6 + class_of(q6[i])];
+                s7 = rows[s7 + class_of(q7[i])];
+            }
+            if (s0 == 0) return 0;
+            checkpoint[1][c] = s1;
+            checkpoint[2][c] = s2;
+            checkpoint[3][c] = s3;
+            checkpoint[4][c] = s4;
+            checkpoint[5][c] = s5;
+            checkpoint[6][c] = s6;
+            checkpoint[7][c] = s7;
+        }
+        const std::uint32_t walked[kChunks] = {s0, s1, s2, s3, s4, s5, s6, s7};
+        at = s0;
+        for (std::size_t j = 1; j < kChunks && at != 0; ++j) {
+            if (at == guess[j]) {
+                at = walked[j];
+                continue;
+            }
+            std::uint32_t repaired = at;
+            std::size_t c = 0;
+            for (; c < checkpoints; ++c) {
+                const Unit* from = p[j] + c * kCheckpoint;
+                for (std::size_t i = 0; i < kCheckpoint; ++i) repaired = rows[repaired + class_of(from[i])];
+                if (repaired == checkpoint[j][c]) break;
+            }
+            at = c < checkpoints ? walked[j] : repaired;
+        }
+        if (at == 0) return 0;
+        done += kChunks * chunk;
+    }
+    return chain(rows, class_of, units + done, length - done, at) / tables.classes;
+}
+
+}  // namespace
+
+template <class Unit>
+std::uint32_t rows(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return tables.rows16 ? rows_walk(tables.rows16, tables, units, length, state)
+                         : rows_walk(tables.rows32, tables, units, length, state);
+}
+
+template <class Unit>
+std::uint32_t speculative(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return tables.rows16 ? speculative_walk(tables.rows16, tables, units, length, state)
+                         : speculative_walk(tables.rows32, tables, units, length, state);
+}
+
+template std::uint32_t rows(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t rows(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t rows(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t speculative(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t speculative(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t speculative(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+
+}  // namespace morvane::walk::kernels

@@ -1,0 +1,207 @@
+// Walks that compose byte shuffles instead of chaining loads.
+//
+// Each input class's transition function is a byte vector (lane q: where
+// state q goes). A stretch of input composed into one such vector tells,
+// for every start state at once, where the stretch ends; so K stretches can
+// be composed side by side, each a chain of shuffles of its own, and only
+// the K results are chained. A block of K stretches is checked once for the
+// dead state, so a rejected input stops within a block of where it died.
+//
+// Each function carries its instruction set as a target attribute; callers
+// reach it only after the processor has been asked.
+#include "automaton/walk/kernels.hpp"
+
+#include <algorithm>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+// GCC 12's AVX-512 broadcasts start from a deliberately undefined register
+// and then warn about it when inlined.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
+namespace morvane::walk::kernels {
+
+namespace {
+
+// Stretches per block and the longest stretch: enough independent chains to
+// cover the shuffle's latency; long enough that the per-block combination
+// costs little. Shorter leftovers get shorter stretches down to kMinStretch.
+constexpr std::size_t kShuffleChains = 8;  // as many chains as the kernels spell out
+constexpr std::size_t kNeonChains = 4;
+constexpr std::size_t kPermuteChains = 8;
+constexpr std::size_t kLongestStretch = 128;
+constexpr std::size_t kMinStretch = 8;
+
+}  // namespace
+
+#if defined(__x86_64__)
+
+namespace {
+
+// Backward composition: w maps a state at position i to the stretch's end
+// state, so w := w o M[c] walks i down. pshufb takes M[c] straight from memory.
+template <class Unit>
+__attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& tables, const Unit* units,
+                                                             std::size_t length, std::uint32_t state) noexcept {
+    constexpr std::size_t K = kShuffleChains;
+    const auto* maps = reinterpret_cast<const __m128i*>(tables.shuffles);
+    const ClassOf<Unit> class_of(tables);
+    const __m128i identity = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i at = _mm_set1_epi8(static_cast<char>(state));
+    std::size_t done = 0;
+    while (length - done >= K * kMinStretch) {
+        const std::size_t stretch = std::min(kLongestStretch, (length - done) / K);
+        const Unit* block = units + done;
+        // The chains are spelled out: as an array they would live in memory,
+        // and a store and a load would join every link.
+        const Unit* p[K];
+        for (std::size_t j = 0; j < K; ++j) p[j] = block + j * stretch;
+        const Unit *p0 = p[0], *p1 = p[1], *p2 = p[2], *p3 = p[3], *p4 = p[4], *p5 = p[5], *p6 = p[6], *p7 = p[7];
+        __m128i w0 = identity, w1 = identity, w2 = identity, w3 = identity;
+        __m128i w4 = identity, w5 = identity, w6 = identity, w7 = identity;
+        for (std::size_t i = stretch; i-- > 0;) {
+            w0 = _mm_shuffle_epi8(w0, _mm_load_si128(maps + class_of(p0[i])));
+            w1 = _mm_shuffle_epi8(w1, _mm_load_si128(maps + class_of(p1[i])));
+            w2 = _mm_shuffle_epi8(w2, _mm_load_si128(maps + class_of(p2[i])));
+            w3 = _mm_shuffle_epi8(w3, _mm_load_si128(maps + class_of(p3[i])));
+            w4 = _mm_shuffle_epi8(w4, _mm_load_si128(maps + class_of(p4[i])));
+            w5 = _mm_shuffle_epi8(w5, _mm_load_si128(maps + class_of(p5[i])));
+            w6 = _mm_shuffle_epi8(w6, _mm_load_si128(maps + class_of(p6[i])));
+            w7 = _mm_shuffle_epi8(w7, _mm_load_si128(maps + class_of(p7[i])));
+        }
+        for (const __m128i& w : {w0, w1, w2, w3, w4, w5, w6, w7}) at = _mm_shuffle_epi8(w, at);
+        done += K * stretch;
+        if ((_mm_cvtsi128_si32(at) & 0xFF) == 0) return 0;
+    }
+    return shuffle_tail(tables, 16, units + done, length - done, _mm_cvtsi128_si32(at) & 0xFF);
+}
+
+// Forward composition with vpermb: v := M[c] o v, M[c] from memory.
+template <class Unit>
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::uint32_t permute64_walk(const Tables& tables,
+                                                                                     const Unit* units,
+                                                                                     std::size_t length,
+                                                                                     std::uint32_t state) noexcept {
+    constexpr std::size_t K = kPermuteChains;
+    const auto* maps = reinterpret_cast<const __m512i*>(tables.shuffles);
+    const ClassOf<Unit> class_of(tables);
+    alignas(64) static constexpr std::uint8_t identity_bytes[64] = {
+        0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+        22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
+        44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
+    const __m512i identity = _mm512_load_si512(identity_bytes);
+    __m512i at = _mm512_set1_epi8(static_cast<char>(state));
+    std::size_t done = 0;
+    while (length - done >= K * kMinStretch) {
+        const std::size_t stretch = std::min(kLongestStretch, (length - done) / K);
+        const Unit* block = units + done;
+        const Unit* p[K];
+        for (std::size_t j = 0; j < K; ++j) p[j] = block + j * stretch;
+        const Unit *p0 = p[0], *p1 = p[1], *p2 = p[2], *p3 = p[3], *p4 = p[4], *p5 = p[5], *p6 = p[6], *p7 = p[7];
+        __m512i v0 = identity, v1 = identity, v2 = identity, v3 = identity;
+        __m512i v4 = identity, v5 = identity, v6 = identity, v7 = identity;
+        for (std::size_t i = 0; i < stretch; ++i) {
+            v0 = _mm512_permutexvar_epi8(v0, _mm512_load_si512(maps + class_of(p0[i])));
+            v1 = _mm512_permutexvar_epi8(v1, _mm512_load_si512(maps + class_of(p1[i])));
+            v2 = _mm512_permutexvar_epi8(v2, _mm512_load_si512(maps + class_of(p2[i])));
+            v3 = _mm512_permutexvar_epi8(v3, _mm512_load_si512(maps + class_of(p3[i])));
+            v4 = _mm512_permutexvar_epi8(v4, _mm512_load_si512(maps + class_of(p4[i])));
+            v5 = _mm512_permutexvar_epi8(v5, _mm512_load_si512(maps + class_of(p5[i])));
+            v6 = _mm512_permutexvar_epi8(v6, _mm512_load_si512(maps + class_of(p6[i])));
+            v7 = _mm512_permutexvar_epi8(v7, _mm512_load_si512(maps + class_of(p7[i])));
+        }
+        for (const __m512i& v : {v0, v1, v2, v3, v4, v5, v6, v7}) at = _mm512_permutexvar_epi8(at, v);
+        done += K * stretch;
+        if ((_mm_cvtsi128_si32(_mm512_castsi512_si128(at)) & 0xFF) == 0) return 0;
+    }
+    return shuffle_tail(tables, 64, units + done, length - done,
+                        _mm_cvtsi128_si32(_mm512_castsi512_si128(at)) & 0xFF);
+}
+
+}  // namespace
+
+bool shuffle16_available() noexcept { return __builtin_cpu_supports("avx2"); }
+bool permute64_available() noexcept {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi");
+}
+
+#elif defined(__aarch64__)
+
+namespace {
+
+// NEON's tbl is pshufb's twin: the same backward composition.
+template <class Unit>
+std::uint32_t shuffle16_walk(const Tables& tables, const Unit* units, std::size_t length,
+                             std::uint32_t state) noexcept {
+    constexpr std::size_t K = kNeonChains;
+    const ClassOf<Unit> class_of(tables);
+    static constexpr std::uint8_t identity_bytes[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const uint8x16_t identity = vld1q_u8(identity_bytes);
+    uint8x16_t at = vdupq_n_u8(static_cast<std::uint8_t>(state));
+    std::size_t done = 0;
+    while (length - done >= K * kMinStretch) {
+        const std::size_t stretch = std::min(kLongestStretch, (length - done) / K);
+        const Unit* block = units + done;
+        const Unit *p0 = block, *p1 = block + stretch, *p2 = block + 2 * stretch, *p3 = block + 3 * stretch;
+        uint8x16_t w0 = identity, w1 = identity, w2 = identity, w3 = identity;
+        for (std::size_t i = stretch; i-- > 0;) {
+            w0 = vqtbl1q_u8(w0, vld1q_u8(tables.shuffles + 16 * class_of(p0[i])));
+            w1 = vqtbl1q_u8(w1, vld1q_u8(tables.shuffles + 16 * class_of(p1[i])));
+            w2 = vqtbl1q_u8(w2, vld1q_u8(tables.shuffles + 16 * class_of(p2[i])));
+            w3 = vqtbl1q_u8(w3, vld1q_u8(tables.shuffles + 16 * class_of(p3[i])));
+        }
+        at = vqtbl1q_u8(w3, vqtbl1q_u8(w2, vqtbl1q_u8(w1, vqtbl1q_u8(w0, at))));
+        done += K * stretch;
+        if (vgetq_lane_u8(at, 0) == 0) return 0;
+    }
+    return shuffle_tail(tables, 16, units + done, length - done, vgetq_lane_u8(at, 0));
+}
+
+template <class Unit>
+std::uint32_t permute64_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept {
+    return 0;  // never chosen: permute64_available() is false here
+}
+
+}  // namespace
+
+bool shuffle16_available() noexcept { return true; }
+bool permute64_available() noexcept { return false; }
+
+#else
+
+namespace {
+template <class Unit>
+std::uint32_t shuffle16_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
+template <class Unit>
+std::uint32_t permute64_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
+}  // namespace
+
+bool shuffle16_available() noexcept { return false; }
+bool permute64_available() noexcept { return false; }
+
+#endif
+
+std::uint32_t shuffle16(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return shuffle16_walk(t, u, n, s);
+}
+std::uint32_t shuffle16(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return shuffle16_walk(t, u, n, s);
+}
+std::uint32_t shuffle16(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return shuffle16_walk(t, u, n, s);
+}
+std::uint32_t permute64(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return permute64_walk(t, u, n, s);
+}
+std::uint32_t permute64(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return permute64_walk(t, u, n, s);
+}
+std::uint32_t permute64(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return permute64_walk(t, u, n, s);
+}
+
+}  // namespace morvane::walk::kernels

@@ -1,0 +1,234 @@
+// Every walking kernel against the plain table walk.
+//
+// Random automata of every size class (up to 16 states, up to 64, larger),
+// complete ones whose dead state only characters outside the alphabet reach
+// and partial ones that die often, alphabets from ASCII to beyond the BMP;
+// inputs in all three string widths, of every length around the kernels'
+// block sizes, and live inputs made to die at every offset of the first
+// blocks and around later block boundaries. Each kernel must end in exactly
+// the row the plain walk ends in. A kernel this processor cannot run is
+// reported as skipped.
+//
+// Usage: morvane_kernel_tests [seed] [automata per class]
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "automaton/walk/compiled_walk.hpp"
+
+using morvane::walk::CompiledWalk;
+using morvane::walk::Edge;
+using morvane::walk::Kernel;
+
+namespace {
+
+struct Automaton {
+    std::uint32_t rows = 0;            // row 0 dead
+    std::vector<char32_t> symbols{0};  // column -> code point
+    std::map<char32_t, std::uint32_t> column_of;
+    std::vector<std::uint32_t> cells;  // rows x columns, target row, 0 when absent
+    std::vector<Edge> edges;
+    std::vector<std::uint8_t> final_rows;
+    std::uint32_t initial_row = 1;
+
+    std::uint32_t columns() const { return static_cast<std::uint32_t>(symbols.size()); }
+    std::uint32_t column(char32_t c) const {
+        const auto found = column_of.find(c);
+        return found == column_of.end() ? 0 : found->second;
+    }
+    // The reference: one lookup per character, stop at the first miss.
+    std::uint32_t walk(const std::vector<char32_t>& input) const {
+        std::uint32_t row = initial_row;
+        for (const char32_t c : input) {
+            row = cells[std::size_t{row} * columns() + column(c)];
+            if (row == 0) return 0;
+        }
+        return row;
+    }
+};
+
+using Rng = std::mt19937_64;
+
+char32_t random_code_point(Rng& rng, char32_t below) {
+    static const char32_t pool[] = {U'a', U'b', U'c', U'x', U'0', U'9', U'-', U'.', 0x00,    0x7F,   0xE9,
+                                    0xFF, 0x100, 0x436, 0x4FF, 0x5D0, 0xFFFD, 0xFFFF, 0x1F600, 0x10FFFF};
+    for (;;) {
+        const char32_t c = rng() % 3 == 0 ? pool[rng() % std::size(pool)] : static_cast<char32_t>(rng() % 0x800);
+        if (c < below && !(c >= 0xD800 && c < 0xE000)) return c;
+    }
+}
+
+// `states` states; every (state, symbol) present with probability `density`;
+// symbols drawn from few distinct behaviours when `alike`, so classes merge.
+Automaton random_automaton(Rng& rng, std::uint32_t states, std::uint32_t symbols, double density, bool alike,
+                           char32_t below) {
+    Automaton a;
+    a.rows = states + 1;
+    while (a.symbols.size() <= symbols) {
+        const char32_t c = random_code_point(rng, below);
+        if (a.column_of.count(c)) continue;
+        a.column_of[c] = 0;
+        a.symbols.push_back(c);
+    }
+    std::sort(a.symbols.begin() + 1, a.symbols.end());
+    for (std::uint32_t column = 1; column < a.columns(); ++column) a.column_of[a.symbols[column]] = column;
+    a.cells.assign(std::size_t{a.rows} * a.columns(), 0);
+    const std::uint32_t behaviours = alike ? 1 + static_cast<std::uint32_t>(rng() % 4) : a.columns();
+    std::uniform_real_distribution<double> coin(0, 1);
+    for (std::uint32_t row = 1; row < a.rows; ++row)
+        for (std::uint32_t column = 1; column < a.columns(); ++column) {
+            const std::uint32_t behaviour = column % behaviours;
+            if (alike && behaviour != column && column > behaviour && behaviour > 0) {
+                a.cells[row * a.columns() + column] = a.cells[row * a.columns() + behaviour];
+            } else if (coin(rng) < density) {
+                a.cells[row * a.columns() + column] = 1 + static_cast<std::uint32_t>(rng() % states);
+            }
+        }
+    for (std::uint32_t row = 1; row < a.rows; ++row)
+        for (std::uint32_t column = 1; column < a.columns(); ++column)
+            if (const std::uint32_t target = a.cells[row * a.columns() + column])
+                a.edges.push_back({row, column, target});
+    std::shuffle(a.edges.begin(), a.edges.end(), rng);
+    a.initial_row = 1 + static_cast<std::uint32_t>(rng() % states);
+    a.final_rows.assign(a.rows, 0);
+    for (std::uint32_t row = 1; row < a.rows; ++row) a.final_rows[row] = rng() % 2;
+    return a;
+}
+
+// A live input: each character one that has a transition from where the
+// walk is, as long as there is one; random characters otherwise.
+std::vector<char32_t> live_input(Rng& rng, const Automaton& a, std::size_t length, char32_t below) {
+    std::vector<char32_t> input;
+    input.reserve(length);
+    std::uint32_t row = a.initial_row;
+    while (input.size() < length) {
+        char32_t c = random_code_point(rng, below);
+        for (int attempt = 0; attempt < 8 && row != 0; ++attempt) {
+            const std::uint32_t column = 1 + static_cast<std::uint32_t>(rng() % (a.columns() - 1));
+            if (a.cells[std::size_t{row} * a.columns() + column] != 0) {
+                c = a.symbols[column];
+                break;
+            }
+        }
+        input.push_back(c);
+        if (row != 0) row = a.cells[std::size_t{row} * a.columns() + a.column(c)];
+    }
+    return input;
+}
+
+// A character with no transition from any state: outside the alphabet.
+char32_t outside(Rng& rng, const Automaton& a, char32_t below) {
+    for (;;) {
+        const char32_t c = random_code_point(rng, below);
+        if (a.column(c) == 0) return c;
+    }
+}
+
+struct Tally {
+    std::size_t passed = 0, failed = 0;
+};
+
+template <class Unit>
+void check_width(const Automaton& a, const CompiledWalk& walk, const std::vector<std::vector<char32_t>>& inputs,
+                 const char* label, Tally& tally) {
+    std::vector<Unit> units;
+    for (const auto& input : inputs) {
+        units.assign(input.begin(), input.end());
+        const std::uint32_t expected = a.walk(input);
+        for (const Kernel kernel : morvane::walk::all_kernels) {
+            if (!walk.fits(kernel) || !morvane::walk::kernel_runs_here(kernel)) continue;
+            const std::uint32_t got = walk.end_row_with(kernel, units.data(), units.size(), sizeof(Unit));
+            const bool accepted = walk.accepts_with(kernel, units.data(), units.size(), sizeof(Unit));
+            if (got == expected && accepted == (a.final_rows[expected] != 0)) {
+                ++tally.passed;
+            } else if (++tally.failed <= 20) {
+                std::printf("FAIL %s kernel %s, %u states, %zu-byte units, length %zu: row %u, expected %u\n", label,
+                            morvane::walk::kernel_name(kernel), walk.states(), sizeof(Unit), input.size(), got,
+                            expected);
+            }
+        }
+    }
+}
+
+void check_automaton(Rng& rng, const Automaton& a, const char* label, char32_t below, Tally& tally,
+                     std::size_t deaths) {
+    const morvane::walk::Source source{a.rows, a.symbols, a.edges, a.initial_row, a.final_rows,
+                                       a.cells.size() * 4};
+    const auto walk = CompiledWalk::build(source);
+    if (!walk) {
+        std::printf("FAIL %s: the table did not compile\n", label);
+        ++tally.failed;
+        return;
+    }
+    std::vector<std::vector<char32_t>> inputs;
+    // Lengths around every block size: 64 (dead checks), 4 x 8 .. 4 x 128 and
+    // 8 x 8 .. 8 x 128 (vector blocks), 8 x 512 (speculative blocks).
+    for (std::size_t length = 0; length < 70; ++length) inputs.push_back(live_input(rng, a, length, below));
+    for (const std::size_t length : {127, 128, 129, 511, 512, 513, 1023, 1024, 1025, 1500, 4095, 4096, 4097, 8192,
+                                     8193, 12345})
+        inputs.push_back(live_input(rng, a, length, below));
+    for (int i = 0; i < 6; ++i) {
+        std::vector<char32_t> noise(rng() % 3000);
+        for (auto& c : noise) c = rng() % 2 ? random_code_point(rng, below) : a.symbols[1 + rng() % (a.columns() - 1)];
+        inputs.push_back(std::move(noise));
+    }
+    // Deaths: at every offset of the first blocks, then around later boundaries.
+    const std::vector<char32_t> live = live_input(rng, a, 9000, below);
+    std::vector<std::size_t> offsets;
+    for (std::size_t at = 0; at < deaths; ++at) offsets.push_back(at);
+    for (const std::size_t boundary : {2048, 4096, 8192})
+        for (std::size_t at = boundary - 40; at < boundary + 40; ++at) offsets.push_back(at);
+    for (const std::size_t at : offsets) {
+        std::vector<char32_t> dying(live);
+        dying[at] = outside(rng, a, below);
+        inputs.push_back(std::move(dying));
+    }
+    // Then the same inputs narrowed to what 2- and 1-byte strings can hold.
+    check_width<std::uint32_t>(a, *walk, inputs, label, tally);
+    for (auto& input : inputs)
+        for (auto& c : input)
+            if (c >= 0x10000) c = 0xFFFD;
+    check_width<std::uint16_t>(a, *walk, inputs, label, tally);
+    for (auto& input : inputs)
+        for (auto& c : input)
+            if (c >= 0x100) c = 0xFF;
+    check_width<std::uint8_t>(a, *walk, inputs, label, tally);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::uint64_t seed = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
+    const int per_class = argc > 2 ? std::atoi(argv[2]) : 6;
+    Rng rng(seed);
+    for (const Kernel kernel : morvane::walk::all_kernels)
+        if (!morvane::walk::kernel_runs_here(kernel))
+            std::printf("skipped: kernel %s (this processor lacks its instructions)\n",
+                        morvane::walk::kernel_name(kernel));
+    Tally tally;
+    struct SizeClass {
+        const char* label;
+        std::uint32_t lowest, highest;
+    };
+    for (const SizeClass size : {SizeClass{"1-16 states", 1, 15}, SizeClass{"17-64 states", 16, 63},
+                                 SizeClass{"65+ states", 64, 4000}}) {
+        for (int n = 0; n < per_class; ++n) {
+            const std::uint32_t states = size.lowest + static_cast<std::uint32_t>(rng() % (size.highest - size.lowest + 1));
+            const std::uint32_t symbols = 1 + static_cast<std::uint32_t>(rng() % 30);
+            // Alternate complete automata (the dead state unreachable from
+            // inside the alphabet) with partial ones, and vary the widest
+            // code point in the alphabet.
+            const double density = n % 2 == 0 ? 1.0 : 0.7 + 0.3 * std::uniform_real_distribution<double>(0, 1)(rng);
+            const char32_t below = n % 3 == 0 ? 0x100 : n % 3 == 1 ? 0x10000 : 0x110000;
+            const Automaton a = random_automaton(rng, states, symbols, density, n % 4 >= 2, below);
+            check_automaton(rng, a, size.label, below, tally, n < 2 ? 1100 : 300);
+        }
+    }
+    std::printf("%zu passed, %zu failed\n", tally.passed, tally.failed);
+    return tally.failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,234 @@
+"""morvane_tools' tables, checks, drawings and storage: errors with their
+places, complete() against brute force, drawings that Graphviz reads, and
+documents that loads() must refuse. Round trips of whole instances run in the
+stateful model test (test_model.py)."""
+
+import itertools
+import json
+import random
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import morvane_tools as mt
+from morvane import Morvane
+
+DECIMAL = {
+    "start": {"+": "sign", "-": "sign", **dict.fromkeys("0123456789", "int")},
+    "sign": dict.fromkeys("0123456789", "int"),
+    "int": {**dict.fromkeys("0123456789", "int"), ".": "frac"},
+    "frac": dict.fromkeys("0123456789", "frac"),
+}
+
+
+def decimal():
+    return mt.from_table(DECIMAL, "start", {"int", "frac"})
+
+
+@pytest.mark.parametrize("arguments, keywords, error, words", [
+    (([], "a", set()), {}, TypeError, "table must be a mapping"),
+    (({"a": ["x"]}, "a", set()), {}, TypeError, "table['a'] must be a mapping"),
+    (({"a": {"xy": "b"}}, "a", set()), {}, ValueError, "table['a']: symbol 'xy' must be exactly one character"),
+    (({"a": {1: "b"}}, "a", set()), {}, TypeError, "table['a']: symbol 1"),
+    (({"a": {"\ud800": "b"}}, "a", set()), {}, ValueError, "lone surrogate"),
+    (({"a": {"x": 3}}, "a", set()), {}, TypeError, "table['a']['x'] must be a str, not int"),
+    (({"a": {"x": "b"}}, 5, set()), {}, TypeError, "initial must be a str"),
+    (({"a": {"x": "b"}}, "a", "b"), {}, TypeError, "finals must be an iterable of str"),
+    (({"a": {"x": "b"}}, "a", set()), {"states": {"a"}}, ValueError, "a target of the table, 'b', is not among"),
+    (({"a": {"x": "a"}, "c": {}}, "a", set()), {"states": ["a"]}, ValueError, "a row of the table, 'c'"),
+    (({"a": {"x": "b"}}, "a", set()), {"alphabet": "y"}, ValueError, "table['a']: symbol 'x' is not in the alphabet"),
+])
+def test_from_table_refuses_with_the_place(arguments, keywords, error, words):
+    with pytest.raises(error) as caught:
+        mt.from_table(*arguments, **keywords)
+    assert words in str(caught.value)
+
+
+def test_from_table_defaults_and_explicit_sets():
+    m = mt.from_table({"a": {"x": "b"}}, "i", ["f"])
+    assert m.get_states() == ["a", "b", "f", "i"] and m.get_alphabet() == ["x"] and m.get_finals() == ["f"]
+    # Names outside the states are what the class allows; validate() reports them.
+    m = mt.from_table({"a": {"x": "a"}}, "i", {"f"}, states={"a"}, alphabet={"x", "y", "", "long"})
+    assert m.get_states() == ["a"] and m.get_alphabet() == ["", "long", "x", "y"]
+    report = mt.validate(m)
+    assert (report.initial_outside, report.finals_outside) == ("i", ("f",))
+    assert mt.to_table(m) == {"a": {"x": "a"}}
+
+
+def test_validate_finds_each_kind_of_mistake():
+    m = mt.from_table({"s": {"a": "t"}, "t": {"a": "t", "b": "u"}, "u": {}, "lost": {"a": "s"}}, "s", {"t"},
+                      alphabet={"a", "b", "c", "cc"})
+    report = mt.validate(m)
+    assert report == mt.Report(
+        initial_outside=None, finals_outside=(), unreachable=("lost",), dead=("u",),
+        unused_symbols=("c", "cc"),
+        incomplete=(("lost", ("b", "c")), ("s", ("b", "c")), ("t", ("c",)), ("u", ("a", "b", "c"))))
+    assert not report.ok and "unreachable states: 'lost'" in str(report)
+    assert mt.validate(mt.complete(mt.from_table({"s": {"a": "s"}}, "s", {"s"}))).ok
+
+
+def words_upto(alphabet, length):
+    for size in range(length + 1):
+        yield from map("".join, itertools.product(alphabet, repeat=size))
+
+
+@pytest.mark.parametrize("seed", range(30))
+def test_complete_accepts_the_same_words_with_total_rows(seed):
+    rng = random.Random(seed)
+    states = [f"q{i}" for i in range(rng.randint(1, 5))]
+    table = {state: {symbol: rng.choice(states) for symbol in "abc" if rng.random() < 0.5} for state in states}
+    initial = rng.choice(states + ["outside"])
+    m = mt.from_table(table, initial, set(rng.sample(states + ["outside"], 2)), states=states, alphabet="abc")
+    m.step("a")  # the result starts afresh whatever m's state
+    total = mt.complete(m, sink="trap")
+    assert all(total.accept(word) == m.accept(word) for word in words_upto("abcd", 4))
+    assert total.current_state == initial and total.history_len() == 0
+    assert not mt.validate(total).incomplete
+    with pytest.raises(ValueError, match="already a name"):
+        mt.complete(m, sink=rng.choice([*states, initial]))
+
+
+NASTY = ['"quoted"', "back\\slash", "line\nbreak", "é😀", "", "#;<b>|x|"]
+
+
+def nasty():
+    m = Morvane(set(NASTY), {'"', "\\", "\n", " ", "a", "b", "c", "d", "\x01", "é"}, NASTY[0], {NASTY[1], NASTY[3]})
+    for index, (origin, target) in enumerate(zip(NASTY, NASTY[1:] + NASTY[:1])):
+        for symbol in ['"', "\\", "\n", " ", "\x01", "é"][index:] + ["a", "b", "c", "d"] * (index == 0):
+            m.add_transition(origin, symbol, target)
+    m.force_state(NASTY[2])
+    return m
+
+
+def test_drawings_group_symbols_and_mark_the_states():
+    m = decimal()
+    m.step("-")
+    dot = mt.to_dot(m, title="decimal")
+    lines = dot.splitlines()
+    ids = {line.split('"')[1]: line.split()[0] for line in lines if "label=" in line and "->" not in line[:12]
+           and line.strip().startswith("s")}
+    assert f'  {ids["frac"]} [label="frac", shape=doublecircle];' in lines
+    assert f'  {ids["sign"]} [label="sign", shape=circle, style=filled, fillcolor="#ffd866", penwidth=2];' in lines
+    assert f"  __initial -> {ids['start']};" in lines
+    assert f'  {ids["start"]} -> {ids["sign"]} [label="\'+\' \'-\'"];' in lines
+    assert f'  {ids["int"]} -> {ids["frac"]} [label="\'.\'"];' in lines
+    assert sum("->" in line for line in lines) == 7  # one edge per (origin, target) pair, the arrow in
+    mermaid = mt.to_mermaid(m).splitlines()
+    assert f'  {ids["frac"]}((("frac")))' in mermaid and f'  {ids["start"]}(("start"))' in mermaid
+    assert f'  {ids["int"]} -->|"0–9"| {ids["int"]}' in mermaid and f"  class {ids['sign']} current" in mermaid
+    nasty_mermaid = mt.to_mermaid(nasty())
+    assert "#34;quoted#34;" in nasty_mermaid and "\n" not in nasty_mermaid.replace("\n  ", "").rstrip("\n")
+    labels = mt.to_dot(nasty())
+    assert "a–d" in labels and "U+0001" in labels and "'␣'" in labels and "'\\\\n'" in labels
+
+
+@pytest.mark.skipif(shutil.which("dot") is None, reason="Graphviz's dot is not installed")
+def test_graphviz_reads_every_drawing():
+    for m in (decimal(), nasty()):
+        run = subprocess.run(["dot", "-Tsvg"], input=mt.to_dot(m, title='a "title"'), capture_output=True, text=True)
+        assert run.returncode == 0 and "<svg" in run.stdout, run.stderr
+
+
+def document(**changes):
+    m = mt.from_table({"a": {"x": "b"}, "b": {}}, "a", {"b"})
+    m.set_data([1]), m.step("x"), m.set_data({"k": "v"})
+    text = json.loads(mt.dumps(m))
+    text.update(changes)
+    return json.dumps(text)
+
+
+@pytest.mark.parametrize("text, words", [
+    ("", "not a JSON document"),
+    ("[" * 100_000 + "]" * 100_000, "nested too deeply"),
+    ("[]", "must be a JSON object, not an array"),
+    (document(format="other"), "format must be 'morvane'"),
+    (document(version=2), "version 2 cannot be read"),
+    (document(version=True), "version must be an integer"),
+    (document(extra=1), "unknown key 'extra'"),
+    (json.dumps({"format": "morvane", "version": 1}), "lacks the key"),
+    (document(states=["a", "b", "a"]), "states names 'a' twice"),
+    (document(states=["a", 3]), "states[1] must be a string"),
+    (document(alphabet=["y"]), "the symbol 'x' is not in the document's alphabet"),
+    (document(transitions={"a": {"x": "zz"}}), "the target 'zz' is not in the document's states"),
+    (document(transitions={"a": {"xy": "b"}}), "symbol 'xy' must be exactly one character"),
+    (document(transitions={"a": ["b"]}), "must be a mapping"),
+    (document(transitions={"a": {"\ud800": "b"}}), "lone surrogate"),
+    (document(initial=["a"]), "initial must be a string"),
+    (document(current="\udc00"), "lone surrogate"),
+    (document(current="nowhere"), "current: 'nowhere' is neither a state nor the initial state"),
+    (document(states=["b"], finals=[], transitions={}, history=[["b", 0], ["a", 0]]),
+     "history[1]: the initial state 'a' is not a state"),
+    (document(data=7), "data must be an index into values (0 to 1), not 7"),
+    (document(history=[["a", -1]]), "history[0][1] must be an index"),
+    (document(history=[["a", True]]), "history[0][1] must be an index"),
+    (document(history=[["a"]]), "history[0] must be an array [state, index into values]"),
+    (document(omitted=[5]), "omitted[0] must be an index"),
+    ('{"format": "morvane", "version": 1, "x": NaN}', "NaN is not a JSON value"),
+])
+def test_loads_refuses_malformed_documents_with_the_place(text, words):
+    with pytest.raises(ValueError) as caught:
+        mt.loads(text)
+    assert words in str(caught.value)
+
+
+class Text(str):
+    pass
+
+
+@pytest.mark.parametrize("data, error, words", [
+    ((1, 2), TypeError, "data is of type tuple"),
+    ({1: "x"}, TypeError, "data has the key 1 of type int"),
+    ([1.0, float("inf")], ValueError, "data[1] is inf"),
+    ({"k": Text("s")}, TypeError, "data['k'] is of type Text"),
+    ([[0]] * 2, ValueError, "is the same list as"),
+])
+def test_dumps_refuses_what_json_would_change(data, error, words):
+    m = decimal()
+    m.set_data(data)
+    with pytest.raises(error) as caught:
+        mt.dumps(m)
+    assert words in str(caught.value) and "unsupported='omit'" in str(caught.value)
+    m.step("1")
+    m.set_data("kept")
+    loaded = mt.loads(mt.dumps(m, unsupported="omit"))
+    assert loaded.get_history() == [("start", None)] and loaded.data == "kept"
+
+
+def test_cycles_are_refused_and_deep_nesting_reported():
+    m = decimal()
+    cycle = []
+    cycle.append(cycle)
+    m.set_data(cycle)
+    with pytest.raises(ValueError, match=r"data\[0\] is the same list as data"):
+        mt.dumps(m)
+    deep = []
+    for _ in range(100_000):
+        deep = [deep]
+    m.set_data(deep)
+    with pytest.raises(ValueError, match="nested too deeply"):
+        mt.dumps(m)
+
+
+def test_pickle_refuses_until_enabled():
+    script = """if True:
+        import copy, pickle, morvane_tools
+        from morvane import Morvane
+        m = Morvane({"a"}, {"x"}, "a", set())
+        for attempt in (pickle.dumps, copy.deepcopy):
+            try:
+                attempt(m)
+            except TypeError as error:
+                assert "cannot pickle" in str(error)
+            else:
+                raise AssertionError("pickled before enable_pickle()")
+        morvane_tools.enable_pickle()
+        shared = [1]
+        m.set_data(shared), m.step("x"), m.set_data(shared)
+        twin = copy.deepcopy(m)
+        assert twin.data == [1] and twin.data is not shared and twin.data is twin.peek_history()[1]
+    """
+    # -P: the checkout's morvane_tools sources lack the compiled part that the
+    # installed package has, so the current directory must not come first.
+    subprocess.run([sys.executable, "-P", "-c", script], check=True)

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The walking kernels against the plain walk: tools/kernels.sh [SEED] [AUTOMATA_PER_CLASS]
+#
+# Builds tests/kernels/kernel_tests.cpp with CMake (a build of its own under
+# build/kernels, no Python needed) and runs it on this processor; then
+# cross-compiles the same program for aarch64, statically linked, and runs
+# it under qemu-user: the portable and NEON walks on a processor without any
+# x86 instruction. Installs the cross compiler and qemu when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+seed=${1:-1}
+per_class=${2:-6}
+
+cmake_bin=cmake
+for venv in "$root"/.venv/3.1*; do
+    [ -x "$venv/bin/cmake" ] && cmake_bin="$venv/bin/cmake" && break
+done
+command -v "$cmake_bin" >/dev/null || { echo "kernels needs cmake (./dev test installs it into .venv/)" >&2; exit 1; }
+generator=()
+for venv in "$root"/.venv/3.1*; do
+    [ -x "$venv/bin/ninja" ] && generator=(-G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja") && break
+done
+
+echo "== kernel tests on this processor"
+"$cmake_bin" -S "$root" -B build/kernels "${generator[@]}" -DMORVANE_KERNEL_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+"$cmake_bin" --build build/kernels
+build/kernels/morvane_kernel_tests "$seed" "$per_class"
+
+if ! command -v aarch64-linux-gnu-g++ >/dev/null 2>&1 || ! command -v qemu-aarch64 >/dev/null 2>&1; then
+    echo "== installing the aarch64 cross compiler and qemu-user"
+    apt-get update -q >/dev/null && apt-get install -y -q g++-aarch64-linux-gnu qemu-user >/dev/null
+fi
+echo "== kernel tests on aarch64 (cross-compiled, under qemu-aarch64)"
+mkdir -p build/kernels-aarch64
+aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Wall -Wextra -Isrc \
+    tests/kernels/kernel_tests.cpp src/automaton/walk/*.cpp -o build/kernels-aarch64/morvane_kernel_tests
+qemu-aarch64 build/kernels-aarch64/morvane_kernel_tests "$seed" "$per_class"
