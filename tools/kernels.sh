@@ -12,6 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+source "$root/tools/venv.sh"
 seed=${1:-1}
 per_class=${2:-6}
 fuzz_seconds=${3:-30}
@@ -31,20 +32,15 @@ echo "== kernel tests on this processor"
 "$cmake_bin" --build build/kernels
 build/kernels/morvane_kernel_tests "$seed" "$per_class"
 
-if ! command -v aarch64-linux-gnu-g++ >/dev/null 2>&1 || ! command -v qemu-aarch64 >/dev/null 2>&1; then
-    echo "== installing the aarch64 cross compiler and qemu-user"
-    apt-get update -q >/dev/null && apt-get install -y -q g++-aarch64-linux-gnu qemu-user >/dev/null
-fi
+debian_package aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
+debian_package qemu-aarch64 qemu-user
 echo "== kernel tests on aarch64 (cross-compiled, under qemu-aarch64)"
 mkdir -p build/kernels-aarch64
 aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Wall -Wextra -Isrc \
     tests/kernels/kernel_tests.cpp src/automaton/walk/*.cpp -o build/kernels-aarch64/morvane_kernel_tests
 qemu-aarch64 build/kernels-aarch64/morvane_kernel_tests "$seed" "$per_class"
 
-if ! command -v clang++ >/dev/null 2>&1; then
-    echo "== installing clang"
-    apt-get update -q >/dev/null && apt-get install -y -q clang >/dev/null
-fi
+debian_package clang++ clang
 echo "== fuzzing the kernels for $fuzz_seconds s"
 mkdir -p build/kernels-fuzz
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -Isrc \
