@@ -12,32 +12,24 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 
-if ! command -v clang++ >/dev/null 2>&1; then
-    echo "== installing clang"
-    apt-get update -q >/dev/null && apt-get install -y -q clang >/dev/null
-fi
+source "$root/tools/venv.sh"
+debian_package clang++ clang
 
-source "$root/tools/pythons.sh"
 python=$(python_for 3.12)
-[ -n "$python" ] || { echo "fuzzing needs CPython 3.12" >&2; exit 1; }
+[ -n "$python" ] || fail "fuzzing needs CPython 3.12"
 
 venv="$root/.venv/fuzz-3.12"
-[ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-pip=("$venv/bin/python" -m pip install -q --disable-pip-version-check)
-"${pip[@]}" atheris==3.1.0 scikit-build-core cmake ninja 2>&1 | grep -v "^WARNING: Location" || true
-"$venv/bin/python" -c "import atheris" || { echo "atheris did not install" >&2; exit 1; }
-
-echo "== building morvane with coverage instrumentation, ASan and UBSan"
-"${pip[@]}" --no-build-isolation --force-reinstall --no-deps \
-    -C cmake.define.CMAKE_CXX_COMPILER=clang++ -C cmake.define.MORVANE_FUZZ=ON \
-    -C cmake.define.MORVANE_SANITIZE=ON -C "build-dir=build/fuzz-{wheel_tag}" "$root"
+venv "$venv" "$python"
+venv_install "$venv" "the fuzzer" atheris==3.1.0
+build_morvane "$venv" "build/fuzz-{wheel_tag}" -C cmake.define.CMAKE_CXX_COMPILER=clang++ \
+    -C cmake.define.MORVANE_FUZZ=ON -C cmake.define.MORVANE_SANITIZE=ON
 
 # libFuzzer lives in the sanitizer runtime that atheris ships; it must be
 # preloaded so that the extension's coverage counters reach it.
 runtime="$("$venv/bin/python" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
 work=$(mktemp -d /tmp/morvane-fuzz.XXXXXX)
 mkdir "$work/corpus"
-echo "== fuzzing for $seconds s (new inputs and crashes in $work)"
+phase "fuzzing for $seconds s (new inputs and crashes in $work)"
 # The system allocator, so that ASan sees every Python object too. Leak
 # detection is off: the interpreter keeps much of its memory to the end, and
 # the fuzz target checks itself that the instance lets go of what it held.

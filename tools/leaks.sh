@@ -15,22 +15,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-if ! command -v valgrind >/dev/null 2>&1; then
-    echo "== installing valgrind"
-    apt-get update -q >/dev/null && apt-get install -y -q valgrind >/dev/null
-fi
+source "$root/tools/venv.sh"
+debian_package valgrind valgrind
 
-source "$root/tools/pythons.sh"
 python=$(python_for 3.12)
-[ -n "$python" ] || { echo "the leak check needs CPython 3.12" >&2; exit 1; }
+[ -n "$python" ] || fail "the leak check needs CPython 3.12"
 
 venv="$root/.venv/leaks-3.12"
-[ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
-pip=("$venv/bin/python" -m pip install -q --disable-pip-version-check)
-"${pip[@]}" scikit-build-core cmake ninja pytest hypothesis 2>&1 | grep -v "^WARNING: Location" || true
-echo "== building morvane with debug information"
-"${pip[@]}" --no-build-isolation --force-reinstall --no-deps \
-    -C cmake.build-type=RelWithDebInfo -C "build-dir=build/leaks-{wheel_tag}" "$root"
+venv "$venv" "$python"
+build_morvane "$venv" "build/leaks-{wheel_tag}" -C cmake.build-type=RelWithDebInfo
+venv_install_group "$venv" test
 
 if [ $# -eq 0 ]; then
     set -- tests/test_module.py tests/test_construction.py tests/test_binding.py tests/test_transitions.py \
@@ -38,7 +32,7 @@ if [ $# -eq 0 ]; then
         -k "not long_inputs"
 fi
 work=$(mktemp -d /tmp/morvane-leaks.XXXXXX)
-echo "== tests under valgrind memcheck (report in $work)"
+phase "tests under valgrind memcheck (report in $work)"
 status=0
 # MORVANE_SANITIZED tells the tests that an instrumented allocator is in
 # place: smaller loops, and no checks of how memory goes back to the system.

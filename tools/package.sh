@@ -16,18 +16,14 @@ root=$(pwd)
 versions=("$@")
 [ ${#versions[@]} -gt 0 ] || versions=(3.12 3.13)
 
-# ---- interpreters ----------------------------------------------------------------
-source "$root/tools/pythons.sh"
+source "$root/tools/venv.sh"
 
 declare -A python_for
 while read -r version python; do
     [ -n "$version" ] && python_for[$version]=$python
 done <<<"$(find_pythons)"
 for version in "${versions[@]}"; do
-    if [ -z "${python_for[$version]:-}" ]; then
-        echo "no CPython $version found on PATH or under pyenv (for example 'pyenv install $version')" >&2
-        exit 1
-    fi
+    [ -n "${python_for[$version]:-}" ] || fail "no CPython $version found on PATH or under pyenv (for example 'pyenv install $version')"
 done
 
 # ---- helpers -----------------------------------------------------------------------
@@ -37,19 +33,9 @@ dist="$root/dist"
 mkdir -p "$dist"
 rm -f "$dist"/morvane-*.whl "$dist"/morvane-*.tar.gz
 
-# quiet_pip PYTHON ARGS...: pip, without this machine's notes about absent local indexes
-quiet_pip() {
-    local python=$1
-    shift
-    "$python" -m pip --disable-pip-version-check "$@" 2> >(grep -v "^WARNING: Location" >&2)
-}
-
-# new_venv DIR PYTHON PACKAGES...: a fresh environment with those packages
-new_venv() {
-    local dir=$1 python=$2
-    shift 2
-    "$python" -m venv "$dir"
-    [ $# -eq 0 ] || quiet_pip "$dir/bin/python" install -q "$@"
+# builder DIR PYTHON: a fresh environment with the build frontend
+builder() {
+    venv "$1" "$2" && venv_install "$1" "the build frontend" build
 }
 
 timings=()
@@ -58,7 +44,7 @@ failures=()
 timed() {
     local name=$1 start=$SECONDS status=0
     shift
-    echo "== $name"
+    phase "$name"
     "$@" || status=$?
     timings+=("$(printf '%4ds  %s' $((SECONDS - start)) "$name")")
     if [ $status -ne 0 ]; then
@@ -77,12 +63,12 @@ suite_files=(tests README.md docs examples pyproject.toml)
 test_installed() {
     local version=$1 kind=$2 artifact=$3
     local venv="$work/venv-$kind-$version" suite="$work/suite-$kind-$version"
-    new_venv "$venv" "${python_for[$version]}" pytest hypothesis interegular || return 1
+    venv "$venv" "${python_for[$version]}" && venv_install_group "$venv" test
     if [ "$kind" = wheel ]; then
-        quiet_pip "$venv/bin/python" install -q --no-deps --no-index "$artifact" || return 1
+        run_pip "$venv/bin/python" install --no-deps --no-index "$artifact" || return 1
     else
         # Compiled here from the sdist, in pip's isolated build environment.
-        quiet_pip "$venv/bin/python" install -q --no-deps "$artifact" || return 1
+        run_pip "$venv/bin/python" install --no-deps "$artifact" || return 1
     fi
     mkdir -p "$suite"
     local item
@@ -105,7 +91,7 @@ EOF
 
 # ---- builds ------------------------------------------------------------------------
 for version in "${versions[@]}"; do
-    timed "build tools for Python $version" new_venv "$work/builder-$version" "${python_for[$version]}" build
+    timed "build frontend for Python $version" builder "$work/builder-$version" "${python_for[$version]}"
 done
 [ ${#failures[@]} -eq 0 ] || exit 1
 

@@ -21,23 +21,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-source "$root/tools/pythons.sh"
+source "$root/tools/venv.sh"
 read -r version python <<<"$(find_pythons | head -n 1)"
-if [ -z "${python:-}" ]; then
-    echo "the type checks need CPython 3.12 or newer: install one (for example 'pyenv install 3.13') and run this again." >&2
-    exit 1
-fi
+[ -n "${python:-}" ] || fail "the type checks need CPython 3.12 or newer: install one (for example 'pyenv install 3.13') and run this again."
 
 venv="$root/.venv/typecheck-$version"
-if [ ! -x "$venv/bin/python" ]; then
-    echo "== creating .venv/typecheck-$version with $python"
-    "$python" -m venv "$venv"
-fi
-pip() { "$venv/bin/python" -m pip --disable-pip-version-check "$@" 2> >(grep -v "^WARNING: Location" >&2); }
-echo "== installing the checkers"
-pip install -q scikit-build-core cmake ninja mypy basedpyright
-echo "== building and installing morvane for Python $version"
-pip install -q --no-build-isolation --force-reinstall --no-deps -C "build-dir=build/typecheck-{wheel_tag}" "$root"
+venv "$venv" "$python"
+build_morvane "$venv" "build/typecheck-{wheel_tag}"
+venv_install "$venv" "checkers" mypy basedpyright
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/morvane-typecheck.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -50,7 +41,7 @@ failed=()
 step() { # step NAME COMMAND...: runs it, remembers a failure
     local name=$1
     shift
-    echo "== $name"
+    phase "$name"
     "$@" || failed+=("$name")
 }
 

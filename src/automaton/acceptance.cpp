@@ -72,8 +72,9 @@ char32_t unit_at(InputText input, std::size_t index) noexcept {
 
 }  // namespace
 
-bool Automaton::accept(InputText input) const noexcept {
-    const walk::CompiledWalk* compiled = compiled_walk_.for_input(input.length, transitions_.size(), [&] {
+// Out of line, so that the short inputs' path stays small enough to inline.
+[[gnu::noinline]] const walk::CompiledWalk* Automaton::compiled_walk(std::size_t input_length) const noexcept {
+    return compiled_walk_.for_input(input_length, transitions_.size(), [&] {
         std::vector<walk::Edge> edges;
         edges.reserve(transitions_.size());
         transitions_.for_each([&](std::uint32_t row, std::uint32_t column, std::uint32_t target_row) {
@@ -85,13 +86,23 @@ bool Automaton::accept(InputText input) const noexcept {
         return walk::CompiledWalk::build({static_cast<std::uint32_t>(rows), columns_.symbols(), edges,
                                           transitions_.row(initial_), final_rows_, table_bytes});
     });
-    if (compiled) return compiled->accepts(input.data, input.length, input.unit_size);
+}
 
-    const auto [last, consumed] = dispatch(input, columns_, transitions_, [&](const auto* units, const auto& columns,
-                                                                                auto steps) {
-        return walk_table(units, input.length, initial_, columns, steps, [](Position) {});
-    });
-    return consumed == input.length && final_rows_[transitions_.row(last)] != 0;
+bool Automaton::accept(InputText input) const noexcept {
+    // Fields copied out one by one: the loops below then read registers, not
+    // a copy of the whole struct that would wait on the caller's stores.
+    const void* const data = input.data;
+    const std::size_t length = input.length;
+    const int unit_size = input.unit_size;
+    if (length >= walk::Cache::shortest) [[unlikely]] {
+        if (const walk::CompiledWalk* compiled = compiled_walk(length)) return compiled->accepts(data, length, unit_size);
+    }
+    const auto [last, consumed] = dispatch(InputText{data, length, unit_size}, columns_, transitions_,
+                                           [this, length](const auto* units, const auto& columns, auto steps) {
+                                               return walk_table(units, length, initial_, columns, steps,
+                                                                 [](Position) {});
+                                           });
+    return consumed == length && final_rows_[transitions_.row(last)] != 0;
 }
 
 StatePath Automaton::simulate(InputText input) const {

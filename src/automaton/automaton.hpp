@@ -107,6 +107,9 @@ public:
     void transform_data(Text data_type_result, Text operation, Handle assert_val);
 
 private:
+    // The compiled walk for a long input, nullptr to walk the table.
+    const walk::CompiledWalk* compiled_walk(std::size_t input_length) const noexcept;
+
     // The row of a state name, or 0 when it is not a state.
     std::uint32_t row_of(Text name) const noexcept {
         const std::uint32_t index = states_.find(name);

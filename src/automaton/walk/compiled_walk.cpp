@@ -35,6 +35,7 @@ PagedMap<Cell>::PagedMap(std::span<const char32_t> keys, std::span<const Cell> v
     for (std::uint32_t page = 0; page < pages; ++page)
         pages_[page] = block_of[page] == 0 ? zero_page<Cell>() : blocks_.data() + (block_of[page] - 1) * 256;
     pages_[pages] = zero_page<Cell>();
+    first_page_ = pages_[0];
     last_page_ = pages;
 }
 

@@ -69,13 +69,14 @@ public:
         return pages_[page < last_page_ ? page : last_page_][code_point & 0xFF];
     }
     // The first page alone: the whole map for one-byte strings.
-    const Cell* latin1() const noexcept { return pages_[0]; }
+    const Cell* latin1() const noexcept { return first_page_; }
     const Cell* const* pages() const noexcept { return pages_.data(); }
     std::uint32_t last_page() const noexcept { return last_page_; }
     std::size_t memory() const noexcept { return pages_.capacity() * sizeof(Cell*) + blocks_.capacity() * sizeof(Cell); }
 
 private:
     std::vector<const Cell*> pages_;  // the last entry is the shared zero block
+    const Cell* first_page_ = nullptr;  // pages_[0], one load nearer
     std::vector<Cell> blocks_;        // 256 cells a page that has members
     std::uint32_t last_page_ = 0;
 };
