@@ -11,7 +11,11 @@ import pytest
 from conftest import Morvane
 from morvane_tools import _dfa
 
-automata_dfa = pytest.importorskip("automata.fa.dfa")
+try:
+    from automata.fa.dfa import DFA
+except ImportError:  # the brute-force oracles still run
+    DFA = None
+needs_automata_lib = pytest.mark.skipif(DFA is None, reason="automata-lib is not installed")
 
 
 def random_dfa(rng, n, symbols, density=0.8, final_share=0.3):
@@ -41,7 +45,7 @@ def to_automata_lib(d):
         s: {c: d.targets[s * k + j] for j, c in enumerate(d.symbols) if d.targets[s * k + j] >= 0}
         for s in range(d.n_states)
     }
-    return automata_dfa.DFA(
+    return DFA(
         states=set(range(d.n_states)),
         input_symbols=set(d.symbols),
         transitions=transitions,
@@ -64,7 +68,8 @@ def test_minimize_against_brute_force_and_automata_lib():
         minimal.check()
         for word in all_words(d.symbols, 5):
             assert accepts(minimal, word) == accepts(d, word), word
-        assert minimal.n_states == len(to_automata_lib(d).minify().states)
+        if DFA is not None:
+            assert minimal.n_states == len(to_automata_lib(d).minify().states)
         # Canonical numbering: minimising again gives the very same table.
         again = _dfa.minimize(minimal)
         assert (again.targets, again.finals, again.initial) == (minimal.targets, minimal.finals, 0)
@@ -159,6 +164,7 @@ def test_binary_operations_against_brute_force():
         assert (snapshot(a), snapshot(b)) == before
 
 
+@needs_automata_lib
 def test_operations_against_automata_lib():
     for (da, a), (db, b) in random_pairs(300, seed=4):
         if da.symbols != db.symbols:
@@ -247,7 +253,8 @@ def test_chains_need_many_refinement_steps():
             finals[n - 1] = 1
             d = _dfa.Dfa("ab", targets, finals, 0)
             minimal = _dfa.minimize(d)
-            assert minimal.n_states == len(to_automata_lib(d).minify().states)
+            if DFA is not None:
+                assert minimal.n_states == len(to_automata_lib(d).minify().states)
             m = _dfa.to_morvane(d)
             assert tools.equivalent(_dfa.to_morvane(minimal), m)
             assert tools.shortest_word(m) == "a" * (n - 1)

@@ -107,15 +107,19 @@ public:
         return true;
     }
 
-    StateIndex find(PyObject* name) const { return probe(key_of(name)).index; }
-
-private:
     struct Key {
         const char* bytes;
         std::size_t size;
         std::uint8_t kind;
         std::uint64_t hash;
     };
+
+    StateIndex find(PyObject* name) const { return find(key_of(name)); }
+    StateIndex find(const Key& key) const { return probe(key).index; }
+    // Asks for the key's first slot ahead of its lookup.
+    void prefetch(const Key& key) const noexcept {
+        __builtin_prefetch(&slots_[static_cast<std::size_t>(key.hash) & (slots_.size() - 1)]);
+    }
     struct Slot {
         std::uint64_t hash = 0;
         StateIndex index = no_transition;
@@ -128,6 +132,7 @@ private:
         Slot() : inline_bytes{} {}
     };
 
+public:
     static Key key_of(PyObject* name) {
         const std::uint8_t kind = static_cast<std::uint8_t>(PyUnicode_KIND(name));
         const char* bytes = static_cast<const char*>(PyUnicode_DATA(name));
@@ -148,6 +153,8 @@ private:
         }
         return {bytes, size, kind, hash};
     }
+
+private:
 
     bool matches(const Slot& slot, const Key& key) const noexcept {
         if (slot.hash != key.hash || slot.kind != key.kind || slot.size != key.size) return false;
@@ -226,21 +233,49 @@ Object read_instance(PyObject* instance) {
     {
         CollectorPause pause;
         Object transitions = checked_list(call_query(instance, "get_transitions"), "get_transitions");
-        const Py_ssize_t count = PyList_GET_SIZE(transitions.ptr());
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            PyObject* entry = PyList_GET_ITEM(transitions.ptr(), i);
+        const auto count = static_cast<std::size_t>(PyList_GET_SIZE(transitions.ptr()));
+        // The names of each entry are hashed some entries ahead of their
+        // lookup, and their slots prefetched: the table is larger than the
+        // caches, and the lookups are otherwise one memory wait each.
+        struct Pending {
+            PyObject* entry;
+            NameIndex::Key origin, target;
+        };
+        constexpr std::size_t ahead = 16;
+        Pending pending[ahead];
+        auto prepare = [&](std::size_t i) {
+            PyObject* entry = PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i));
             if (!PyTuple_CheckExact(entry) || PyTuple_GET_SIZE(entry) != 3) {
                 PyErr_SetString(PyExc_TypeError, "get_transitions() gave an entry that is not a 3-tuple");
                 throw PythonError{};
             }
-            const std::size_t origin = index_of(PyTuple_GET_ITEM(entry, 0), "get_transitions");
+            Pending next{entry, NameIndex::key_of(checked_text(PyTuple_GET_ITEM(entry, 0), "get_transitions")),
+                         NameIndex::key_of(checked_text(PyTuple_GET_ITEM(entry, 2), "get_transitions"))};
+            index.prefetch(next.origin);
+            index.prefetch(next.target);
+            pending[i % ahead] = next;
+        };
+        for (std::size_t i = 0; i < std::min(ahead, count); ++i) prepare(i);
+        auto found = [&](const NameIndex::Key& key, PyObject* name) {
+            const StateIndex state = index.find(key);
+            if (state == no_transition) {
+                PyErr_Format(PyExc_ValueError, "get_transitions() names an unknown state %R", name);
+                throw PythonError{};
+            }
+            return static_cast<std::size_t>(state);
+        };
+        for (std::size_t i = 0; i < count; ++i) {
+            const Pending current = pending[i % ahead];
+            if (i + ahead < count) prepare(i + ahead);
+            PyObject* entry = current.entry;
+            const std::size_t origin = found(current.origin, PyTuple_GET_ITEM(entry, 0));
             PyObject* symbol = checked_text(PyTuple_GET_ITEM(entry, 1), "get_transitions");
             const std::int32_t column = PyUnicode_GET_LENGTH(symbol) == 1 ? columns.column(PyUnicode_READ_CHAR(symbol, 0)) : -1;
             if (column < 0) {
                 PyErr_Format(PyExc_ValueError, "get_transitions() gives the symbol %R outside the alphabet", symbol);
                 throw PythonError{};
             }
-            const std::size_t target = index_of(PyTuple_GET_ITEM(entry, 2), "get_transitions");
+            const std::size_t target = found(current.target, PyTuple_GET_ITEM(entry, 2));
             table[origin * k + static_cast<std::size_t>(column)] = static_cast<StateIndex>(target);
         }
     }
