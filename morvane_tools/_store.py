@@ -30,7 +30,7 @@ from morvane_tools._common import (
     shown,
     type_name,
 )
-from morvane_tools._table import check_table
+from morvane_tools._table import build, check_rows
 
 FORMAT = "morvane"
 VERSION = 1
@@ -69,19 +69,11 @@ def _history_error(states: set[str], initial: str, names: Sequence[str]) -> tupl
     return None
 
 
-def _rebuild(
-    states: set[str],
-    alphabet: set[str],
-    initial: str,
-    finals: set[str],
-    rows: Table,
-    current: str,
-    data: object,
-    history: Sequence[tuple[str, object]],
+def _restore(
+    m: Morvane, states: set[str], initial: str, current: str, data: object, history: Sequence[tuple[str, object]]
 ) -> Morvane:
-    """A new automaton holding exactly this (checked) content."""
-    m = Morvane(states, alphabet, initial, finals)
-    add_rows(m, rows)
+    """Gives a new automaton, still at its initial state with no history, the
+    (checked) history, current state and data: the history is replayed."""
     names = [state for state, _ in history]
     names.append(current)
     if names[0] != initial:
@@ -108,16 +100,10 @@ def copy(m: Morvane) -> Morvane:
     if not isinstance(m, Morvane):
         raise TypeError(f"copy needs a Morvane, not {type_name(m)}")
     snapshot = _Snapshot(m)
-    return _rebuild(
-        set(snapshot.states),
-        set(snapshot.alphabet),
-        snapshot.initial,
-        set(snapshot.finals),
-        snapshot.rows,
-        snapshot.current,
-        snapshot.data,
-        snapshot.history,
-    )
+    states = set(snapshot.states)
+    twin = Morvane(states, set(snapshot.alphabet), snapshot.initial, set(snapshot.finals))
+    add_rows(twin, snapshot.rows)
+    return _restore(twin, states, snapshot.initial, snapshot.current, snapshot.data, snapshot.history)
 
 
 # ---- pickle ------------------------------------------------------------------------
@@ -132,7 +118,8 @@ def _unpickle(version: int, parts: tuple[Any, ...]) -> Morvane:
     problem = _history_error(state_set, initial, names)
     if problem is not None:
         raise ValueError(f"this pickled Morvane's history cannot be restored: {problem[1]}")
-    return _rebuild(state_set, set(alphabet), initial, set(finals), rows, current, data, history)
+    m = build(rows, state_set, set(alphabet), initial, set(finals), "of the pickled automaton")
+    return _restore(m, state_set, initial, current, data, history)
 
 
 def _reduce(m: Morvane) -> tuple[Callable[..., Morvane], tuple[Any, ...]]:
@@ -395,15 +382,11 @@ def loads(text: str | bytes | bytearray) -> Morvane:
 
     rows = reader.field("transitions", dict, "an object of rows")
     try:
-        origins, symbols, targets = check_table(rows)
+        origins = check_rows(rows)
     except (TypeError, ValueError) as error:
         raise ValueError(f"transitions: {error}") from None
-    for what, names, known in (("row", origins, state_set), ("target", targets, state_set),
-                               ("symbol", symbols, alphabet_set)):
-        if not names <= known:
-            missing = min(names - known)
-            raise ValueError(f"transitions: the {what} {missing!r} is not in the document's "
-                             f"{'alphabet' if what == 'symbol' else 'states'}")
+    if not origins <= state_set:
+        raise ValueError(f"transitions: the row {min(origins - state_set)!r} is not among the states")
 
     values: list[object] = reader.field("values", list, "an array")
     omitted: list[object] = document.get("omitted", [])  # type: ignore[assignment]
@@ -432,5 +415,9 @@ def loads(text: str | bytes | bytearray) -> Morvane:
     if problem is not None:
         where = "current" if problem[0] == len(history) else f"history[{problem[0]}]"
         raise ValueError(f"{where}: {problem[1]}")
-    return _rebuild(state_set, alphabet_set, initial, set(finals), rows, current, data, history)
+    try:
+        m = build(rows, state_set, alphabet_set, initial, set(finals), "of the document")
+    except (TypeError, ValueError) as error:
+        raise ValueError(f"transitions: {error}") from None
+    return _restore(m, state_set, initial, current, data, history)
 
