@@ -628,7 +628,7 @@ def construct(source):
 
 def damaged_document(source, m):
     """A saved instance, damaged at up to three places, must load whole or raise ValueError."""
-    text = morvane_tools.dumps(m, unsupported="omit")
+    text = morvane_tools.dumps(m, unsupported="omit", layout=source.pick(["rows", "packed"]))
     for _ in range(source.int(0, 3)):
         at, cut = source.int(0, len(text)), source.int(0, 4)
         text = text[:at] + source.fdp.ConsumeUnicode(source.int(0, 3)) + text[at + cut:]
