@@ -1,5 +1,6 @@
 """Shared helpers for the test suite."""
 
+import ctypes
 import gc
 import pathlib
 import sys
@@ -91,3 +92,18 @@ def collect():
 
 SANITIZED = bool(__import__("os").environ.get("MORVANE_SANITIZED"))
 refcount = sys.getrefcount
+
+
+class MallocInfo(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in "arena a b c mapped d e used f g".split()]
+
+
+def allocated_bytes():
+    """Bytes the C allocator has handed out and not had back (glibc's mallinfo2)."""
+    mallinfo2 = ctypes.CDLL(None).mallinfo2
+    mallinfo2.restype = MallocInfo
+    info = mallinfo2()
+    return info.used + info.mapped
+
+
+HAS_MALLINFO = hasattr(ctypes.CDLL(None), "mallinfo2")

@@ -6,6 +6,7 @@ one snapshot per history entry), takes each new reference before it drops the
 old one and drops them in the same order, so finalisers of context data run at
 the same moments. Python code that runs while a borrow is held (``__str__`` and
 ``__index__`` of the data, finalisers) meets the same borrow errors.
+``object.__new__(Model)`` stands for an instance whose record was never built.
 """
 
 import contextlib
@@ -15,6 +16,7 @@ import types
 
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
 SHARED, EXCLUSIVE = "shared", "exclusive"
+UNBUILT = "'Morvane' object was not initialised by Morvane(...)"
 
 
 # ---- conversions at the boundary ---------------------------------------------------
@@ -62,16 +64,19 @@ def report_unraisable(error, obj):
                                              exc_traceback=error.__traceback__, err_msg=None, object=obj))
 
 
-def display(obj, nested=False):
-    """str(obj) as UTF-8 text; a failure is reported and replaced (one level deep)."""
+MAX_NESTED_NAMES = 8  # only a name that is an instance of its own type nests that deep
+
+
+def display(obj, level=0):
+    """str(obj) as UTF-8 text. A failure is reported and the text is
+    "<unprintable NAME object>", NAME being the type's name displayed in turn."""
     try:
         result = str(obj)
     except Exception as error:
         report_unraisable(error, obj)
-        if nested:
-            return None
-        name = display(type(obj).__name__, nested=True)
-        return "<unprintable object>" if name is None else f"<unprintable {name} object>"
+        if level == MAX_NESTED_NAMES:
+            return "<unprintable object>"
+        return f"<unprintable {display(type(obj).__name__, level + 1)} object>"
     return result.encode("utf-8", "surrogatepass").decode("utf-8", "replace")
 
 
@@ -138,6 +143,8 @@ class Model:
 
     @contextlib.contextmanager
     def _borrow(self, kind):
+        if "_flag" not in vars(self):  # made by object.__new__, never initialised
+            raise TypeError(UNBUILT)
         if kind == SHARED:
             if self._flag == -1:
                 raise RuntimeError("Already mutably borrowed")

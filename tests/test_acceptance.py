@@ -1,6 +1,8 @@
 """Whole-input acceptance and simulation, final states."""
 
 import random
+import subprocess
+import sys
 
 import pytest
 
@@ -249,3 +251,31 @@ def test_long_walks_agree_with_a_reference(active_states):
                     key = rng.choice(missing_keys)
                     delta[key] = rng.choice(active)
                     m.add_transition(*key, delta[key])
+
+
+# A failing simulate stops where accept stops and builds nothing: under an
+# address-space limit that leaves room for the input but not for 8 bytes a
+# character, it still fails with its own ValueError.
+FAILING_EARLY = r"""
+import resource
+from morvane import Morvane
+m = Morvane({"q"}, {"a"}, "q", set())
+m.add_transition("q", "a", "q")
+text = "b" + "a" * 50_000_000
+with open("/proc/self/statm") as statm:
+    size = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (size + 150_000_000, resource.RLIM_INFINITY))
+for _ in range(3):
+    try:
+        m.simulate(text)
+    except ValueError as error:
+        assert str(error) == "Erro: Nao ha transicao definida a partir do estado 'q' com o simbolo 'b'."
+assert m.simulate(text[1:1_000]) == ["q"] * 1_000
+print("ok")
+"""
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizers reserve address space of their own")
+def test_a_failing_simulate_allocates_nothing_for_the_input():
+    result = subprocess.run([sys.executable, "-c", FAILING_EARLY], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0 and result.stdout == "ok\n", result.stderr

@@ -1,5 +1,6 @@
 """The call frame: argument binding, conversions, borrows and their order."""
 
+import gc
 import sys
 
 import pytest
@@ -277,3 +278,57 @@ def test_argument_reference_counts_unchanged(abc):
         with pytest.raises((TypeError, ValueError)):
             call()
     assert [sys.getrefcount(item) for item in objects] == before
+
+
+class EmptiesItsDict(set):
+    """A set whose iteration empties every dict that holds it: the keyword
+    dict of the call converting it, which may own the other arguments."""
+
+    def __iter__(self):
+        for referrer in gc.get_referrers(self):
+            if type(referrer) is dict:
+                referrer.clear()
+        return super().__iter__()
+
+
+@pytest.mark.parametrize("position", range(4))
+def test_arguments_outlive_a_keyword_dict_emptied_during_conversion(position):
+    # Fresh objects that only the dict owns; the emptying set converts at
+    # each position in turn, before and after the others.
+    names = ["states", "alphabet", "initial", "finals"]
+    values = [{runtime("q", "0"), runtime("é", "x" * 40)}, {runtime("a", "b"), runtime("\U0001F600")},
+              runtime("q", "\u4e00", "y" * 40), {runtime("q", "0"), runtime("z", "9")}]
+    expected = [sorted(values[0]), sorted(values[1]), values[2], sorted(values[3])]
+    if position != 2:
+        values[position] = EmptiesItsDict(values[position])
+    arguments = dict(zip(names, values))
+    del values
+    m = Morvane(**arguments)
+    assert arguments == {} or position == 2
+    assert [m.get_states(), m.get_alphabet(), m.current_state, m.get_finals()] == expected
+
+
+def test_method_arguments_outlive_a_keyword_dict_emptied_during_the_call(abc):
+    """The interpreter hands a method its own references to keyword values
+    (it unpacks the dict into a new argument vector), so emptying the dict
+    from inside the call frees nothing that the call still reads: here the
+    operation's text is read after str() of the data has run."""
+
+    class EmptiesTheCallsDict:
+        def __str__(self):
+            for referrer in gc.get_referrers(self):
+                if type(referrer) is dict and "operation" in referrer:
+                    referrer.clear()
+            return "text"
+
+    for operation in ("concat", "noop"):
+        thief = EmptiesTheCallsDict()
+        abc.set_data(thief)
+        arguments = {"data_type_result": runtime("s", "tr"), "operation": runtime(operation), "assert_val": thief}
+        if operation == "concat":
+            with pytest.raises(TypeError, match="EmptiesTheCallsDict' object is not an instance of 'str'"):
+                abc.transform_data(**arguments)
+        else:
+            abc.transform_data(**arguments)
+            assert abc.data == "text"
+        assert arguments == {}

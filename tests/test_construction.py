@@ -145,3 +145,56 @@ def test_releasing_the_instance_releases_its_data():
     assert reference() is not None and m.peek_history()[1] is reference()
     del m
     assert reference() is None and finalised == [True]
+
+
+# An instance whose record was never built: Morvane.__new__ replaced by Python
+# code that calls object.__new__. The class stays broken for the rest of that
+# process (the interpreter keeps the slot dispatcher), so this runs apart.
+UNBUILT = r'''
+import gc, sys
+from morvane import Morvane
+
+ARGUMENTS = {"add_transition": ("q", "a", "q"), "remove_transition": ("q", "a"), "has_transition": ("q", "a"),
+             "step": ("a",), "force_state": ("q",), "accept": ("ab",), "simulate": ("ab",), "is_final": ("q",),
+             "set_data": ([],), "update_context": ([],), "transform_data": ("str", "concat", "x")}
+MESSAGE = "'Morvane' object was not initialised by Morvane(...)"
+Morvane.__new__ = lambda cls, *args, **kwargs: object.__new__(cls)
+m = Morvane()
+entries = [name for name, value in vars(Morvane).items() if not name.startswith("_")]
+assert len(entries) == 28, entries
+for name in entries:
+    if isinstance(vars(Morvane)[name], type(Morvane.data)):
+        call = lambda: getattr(m, name)
+    else:
+        call = lambda: getattr(m, name)(*ARGUMENTS.get(name, ()))
+        if name in ARGUMENTS:  # a binding error still comes first
+            try:
+                getattr(m, name)(*ARGUMENTS[name], None)
+                raise AssertionError(name)
+            except TypeError as error:
+                assert "positional arguments but" in str(error), (name, error)
+    for _ in range(2):  # nothing was touched by the first refusal
+        try:
+            call()
+            raise AssertionError(name + " ran on an unbuilt instance")
+        except TypeError as error:
+            assert type(error) is TypeError and str(error) == MESSAGE and not hasattr(error, "__notes__"), (name, error)
+# A conversion that would fail is never reached, nor is its argument kept.
+bad = object()
+before = sys.getrefcount(bad)
+for call in (lambda: m.step(bad), lambda: m.set_data(bad), lambda: m.transform_data(bad, bad, bad)):
+    try:
+        call()
+    except TypeError as error:
+        assert str(error) == MESSAGE
+assert sys.getrefcount(bad) == before
+del m
+gc.collect()
+print("released")
+'''
+
+
+def test_an_unbuilt_instance_refuses_every_entry_and_is_released_cleanly():
+    import subprocess
+    result = subprocess.run([sys.executable, "-c", UNBUILT], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0 and result.stdout == "released\n", result.stderr

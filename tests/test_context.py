@@ -169,8 +169,33 @@ def test_unprintable_type_name(abc, unraisable):
     assert [type(e) for e, _ in unraisable] == [ValueError]
     unraisable.clear()
     abc.transform_data("str", "noop", None)
-    assert abc.data == "<unprintable object>"
+    assert abc.data == "<unprintable <unprintable BadName object> object>"
     assert [(type(e), o) for e, o in unraisable] == [(KeyError, data), (ValueError, Nameless.__name__)]
+
+
+def test_a_name_that_never_prints_nests_eight_deep(abc, unraisable):
+    class SelfNamed(str):  # its name is an instance of itself
+        def __str__(self):
+            raise ValueError("nameless")
+
+    SelfNamed.__name__ = SelfNamed("SelfNamed")
+    abc.set_data(SelfNamed("data"))
+    abc.transform_data("str", "noop", None)
+    assert abc.data == "data"  # a str subclass is taken as text, its __str__ unused
+    abc.set_data(SelfNamed.__name__)
+    assert abc.get_context_type() == "<unprintable " * 8 + "<unprintable object>" + " object>" * 8
+    assert len(unraisable) == 9 and all(obj is SelfNamed.__name__ for _, obj in unraisable)
+
+
+def test_str_results_are_new_objects_even_for_one_character(abc):
+    for code_point in range(256):
+        cached = chr(code_point)  # the interpreter's shared one-character string
+        abc.set_data(cached)
+        abc.transform_data("str", "noop", None)
+        assert abc.data == cached and abc.data is not cached
+    abc.set_data("")
+    abc.transform_data("str", "noop", None)
+    assert abc.data == ""  # the empty string is the interpreter's one
 
 
 @pytest.mark.parametrize("text, expected", [("\ud800", "\ufffd" * 3), ("x\udfff\ud800y", "x" + "\ufffd" * 6 + "y")])

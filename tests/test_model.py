@@ -7,22 +7,22 @@ the whole observable state must agree.
 Profiles: "ci" (default) and "long" (MORVANE_HYPOTHESIS_PROFILE=long)."""
 
 import contextlib
+import gc
 import itertools
 import os
 import pickle
 import sys
+import traceback
 from dataclasses import dataclass
 from pathlib import Path
 
 from hypothesis import HealthCheck, settings, strategies as st
 from hypothesis.database import DirectoryBasedExampleDatabase
-from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
+from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
 
 import morvane_tools
 from model import INT64_MAX, INT64_MIN, Model
 from morvane import Morvane
-
-morvane_tools.enable_pickle()
 
 settings.register_profile(
     "ci", max_examples=600, stateful_step_count=50, deadline=None, derandomize=False,
@@ -83,9 +83,13 @@ class Recipe:
     del_mode: str = "none"
 
 
+LIVE_PROBES = {"real": 0, "model": 0}  # a probe that outlives its run was not released
+
+
 class Probe:
     def __init__(self, recipe, serial, side):
         self.recipe, self.serial, self.side = recipe, serial, side
+        LIVE_PROBES[side] += 1
 
     def __str__(self):
         mode = self.recipe.str_mode
@@ -96,6 +100,7 @@ class Probe:
         return {"nonstr": 5, "surrogate": "x\udc80y\ud83d"}.get(mode, f"probe {self.serial} ☃")
 
     def __del__(self):
+        LIVE_PROBES[self.side] -= 1
         if self.recipe.del_mode != "none":
             poke(self.side, ("del", self.serial))
         if self.recipe.del_mode == "raise" and SIDES[self.side] is not None:  # quiet once the run is over
@@ -133,13 +138,64 @@ PROBES = [probe_class(base, name) for base in (IndexProbe, Probe)
           for name in ("Probe", "Índice😀", CallbackName("Sønde"), RaisingName("Ráise"))]
 
 
+class EmptiesItsDict(set):
+    """A set whose iteration empties every dict that holds it, such as the
+    keyword dict of the call that converts it."""
+
+    def __iter__(self):
+        for referrer in gc.get_referrers(self):
+            if type(referrer) is dict:
+                referrer.clear()
+        return super().__iter__()
+
+
+@dataclass(frozen=True)
+class Thief:
+    members: tuple
+
+
+def fresh(value):
+    """An equal object that nobody else holds (one-character and empty str
+    excepted: the interpreter shares those)."""
+    if isinstance(value, str):
+        return type(value)(value.encode("utf-8", "surrogatepass").decode("utf-8", "surrogatepass"))
+    if isinstance(value, (set, frozenset)):
+        return type(value)(map(fresh, value))
+    return value
+
+
 def materialize(args, kwargs, base, side):
-    """The same call for one side: each Recipe becomes that side's twin."""
+    """The same call for one side: each Recipe becomes that side's twin and
+    each Thief an EmptiesItsDict. Beside a Thief, every other argument is a
+    fresh object, so that the emptied dict was its only owner."""
     serials = itertools.count(base)
+    copy = fresh if any(isinstance(value, Thief) for value in (*args, *kwargs.values())) else lambda value: value
 
     def one(value):
-        return PROBES[value.kind](value, next(serials), side) if isinstance(value, Recipe) else value
+        if isinstance(value, Recipe):
+            return PROBES[value.kind](value, next(serials), side)
+        return EmptiesItsDict(map(fresh, value.members)) if isinstance(value, Thief) else copy(value)
     return [one(value) for value in args], {name: one(value) for name, value in kwargs.items()}
+
+
+def in_child(check):
+    """Runs check() in a forked child and fails with what went wrong there."""
+    read, write = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(read)
+        status = 0
+        try:
+            check()
+        except BaseException:  # noqa: BLE001 - reported to the parent
+            os.write(write, traceback.format_exc().encode())
+            status = 1
+        os._exit(status)
+    os.close(write)
+    with os.fdopen(read, "rb") as pipe:
+        report = pipe.read().decode()
+    _, status = os.waitpid(pid, 0)
+    assert status == 0, report or f"the child ended with status {status}"
 
 
 def same(real, model):
@@ -223,7 +279,8 @@ WORD = mostly(st.text(st.sampled_from(CHARS + ["z"]), max_size=6),
               st.sampled_from(["a\ud800", "\udc00b", 3, None, StrSub("ab")]))
 NEW_DATA = st.one_of(probes(mortal=True), *map(st.sampled_from, (NUMBERS, TEXTS, OTHERS)))
 SET = mostly(sets_of(STATES),
-             st.sampled_from([["q0"], ("q0",), {"q0": 1}, None, {"q0", 5}, frozenset({b"x"}), {"a\ud800"}]))
+             st.one_of(st.sampled_from([["q0"], ("q0",), {"q0": 1}, None, {"q0", 5}, frozenset({b"x"}), {"a\ud800"}]),
+                       st.lists(st.sampled_from(STATES + [5, "\udfff"]), max_size=3).map(lambda m: Thief(tuple(m)))))
 SIGNATURES = {
     "add_transition": [("of", STATE), ("with", SYMBOL), ("for_", STATE)],
     "remove_transition": [("of", STATE), ("with", SYMBOL)],
@@ -279,6 +336,7 @@ class MorvaneMachine(RuleBasedStateMachine):
     def __init__(self):
         super().__init__()
         self.real = self.model = None
+        self.unbuilt_checked = False
         self.previous_hook, sys.unraisablehook = sys.unraisablehook, record_unraisable
 
     def teardown(self):
@@ -363,6 +421,35 @@ class MorvaneMachine(RuleBasedStateMachine):
             assert type(data_now) in (str, int, type(None)) and alike(data_now, self.model._data)
             self.model._data = data_now  # from now on the new object is compared by identity
 
+    @precondition(lambda self: not self.unbuilt_checked)
+    @rule(data=st.data())
+    def unbuilt(self, data):
+        """Calls on an instance whose record was never built, real and model
+        side by side. Replacing Morvane.__new__ cannot be undone within a
+        process, so this runs in a forked child."""
+        self.unbuilt_checked = True
+        calls = []
+        for _ in range(data.draw(st.integers(1, 6), label="calls")):
+            name = data.draw(st.sampled_from(METHODS[:-1] + ["current_state", "initial_state", "data"]), label="method")
+            params = SIGNATURES.get(name, [])
+            values = [data.draw(strategy, label=param) for param, strategy in params]
+            calls.append((name, *data.draw(call_shape([param for param, _ in params], values), label="shape")))
+
+        def check():
+            Morvane.__new__ = lambda cls, *args, **kwargs: object.__new__(cls)
+            targets = {"real": Morvane(), "model": object.__new__(Model)}
+            SIDES.update(targets)
+            for name, args, kwargs in calls:
+                if name in ("current_state", "initial_state", "data"):
+                    outcomes = [outcome(lambda: getattr(target, name)) for target in targets.values()]
+                    assert outcomes[0] == outcomes[1] and outcomes[0][0] is TypeError, outcomes
+                else:
+                    self.both(name, args, kwargs, targets)
+            SIDES.update(real=None, model=None)
+            del targets  # the unbuilt instance is released here, with nothing to release
+
+        in_child(check)
+
     @rule(data=st.data())
     def connect(self, data):
         states = sorted(self.model._states) or STATES
@@ -403,6 +490,7 @@ class MorvaneMachine(RuleBasedStateMachine):
         else:
             if any(isinstance(value, Probe) for value in [real.data, *(d for _, d in real.get_history())]):
                 return  # the probes' classes are made at run time: pickle cannot name them
+            morvane_tools.enable_pickle()  # here, not at import: other modules' tests see the class as it ships
             twin = pickle.loads(pickle.dumps(real))
             kept = lambda value: True  # noqa: E731
         for query in ("get_states", "get_alphabet", "get_finals", "current_state", "initial_state"):

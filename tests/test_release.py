@@ -4,7 +4,7 @@ import ctypes
 
 import pytest
 
-from conftest import SANITIZED, Morvane
+from conftest import HAS_MALLINFO, SANITIZED, Morvane, allocated_bytes
 
 DEPTH = 50_000 if SANITIZED else 100_000
 
@@ -155,19 +155,7 @@ def test_deep_chain_release(link, release):
     assert log == ["bottom"]
 
 
-class MallocInfo(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in "arena a b c mapped d e used f g".split()]
-
-
-def allocated_bytes():
-    """Bytes the C allocator has handed out and not had back (glibc's mallinfo2)."""
-    mallinfo2 = ctypes.CDLL(None).mallinfo2
-    mallinfo2.restype = MallocInfo
-    info = mallinfo2()
-    return info.used + info.mapped
-
-
-@pytest.mark.skipif(SANITIZED or not hasattr(ctypes.CDLL(None), "mallinfo2"), reason="needs glibc's own allocator")
+@pytest.mark.skipif(SANITIZED or not HAS_MALLINFO, reason="needs glibc's own allocator")
 def test_short_histories_stay_small():
     count = 5_000
     before = allocated_bytes()

@@ -4,7 +4,7 @@ import random
 
 import pytest
 
-from conftest import Morvane, SANITIZED, error_of
+from conftest import HAS_MALLINFO, Morvane, SANITIZED, allocated_bytes, error_of
 
 STATES_MSG = "Erro: Um ou ambos os estados nao pertencem ao automato."
 
@@ -173,7 +173,7 @@ def test_table_agrees_with_a_dict_as_it_grows_and_shrinks(n_states):
     m = Morvane(set(states), set(symbols) | {"ab"}, states[0], set())
     model = {}
     capacity = n_states * len(symbols)
-    steps = [0.05, 0.5, 0.02, 0.2] if not SANITIZED else [0.05, 0.2, 0.01]
+    steps = [0.05, 0.5, 0.02, 0.002, 0.2] if not SANITIZED else [0.05, 0.2, 0.01, 0.001]
     for fraction in steps:
         target = max(1, int(capacity * fraction))
         while len(model) != target:
@@ -197,3 +197,25 @@ def test_table_agrees_with_a_dict_as_it_grows_and_shrinks(n_states):
                     assert message(m.add_transition, state, symbol, state) == duplicate_msg(state, symbol)
                 else:
                     assert message(m.remove_transition, state, symbol) == missing_msg(state, symbol)
+
+
+@pytest.mark.skipif(SANITIZED or not HAS_MALLINFO, reason="needs glibc's own allocator")
+def test_hashed_cells_give_back_memory_as_transitions_go():
+    """Few transitions over many states and symbols stay hashed; when most
+    are removed, the cells shrink to what the rest need."""
+    states = [f"s{i}" for i in range(2000)]
+    symbols = [chr(0x100 + i) for i in range(600)]
+    m = Morvane(set(states), set(symbols), states[0], set())
+    keys = [(state, symbol) for state in states[:100] for symbol in symbols]
+    kept = keys[:: len(keys) // 5][:5]
+    before = allocated_bytes()
+    for state, symbol in keys:
+        m.add_transition(state, symbol, state)
+    grown = allocated_bytes() - before
+    assert grown > 1_000_000  # 60,000 hashed cells, 12 bytes a slot
+    for key in keys:
+        if key not in kept:
+            m.remove_transition(*key)
+    assert allocated_bytes() - before < grown // 8
+    assert sorted(m.get_transitions()) == sorted((state, symbol, state) for state, symbol in kept)
+    assert m.available_symbols() == sorted(symbol for state, symbol in kept if state == states[0])

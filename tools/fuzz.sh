@@ -2,7 +2,7 @@
 # Coverage-guided fuzzing of the extension: tools/fuzz.sh [SECONDS] (default 60).
 #
 # Sets up what it needs: clang (from Debian's packages), a virtual environment
-# .venv/fuzz-3.12 with atheris, and a build of the extension instrumented for
+# .venv/fuzz-3.12 with atheris and hypothesis, and a build of the extension instrumented for
 # libFuzzer with AddressSanitizer and UBSan (build/fuzz-*). Then runs
 # fuzz/fuzz_morvane.py over the seed corpus fuzz/corpus/ for SECONDS. New
 # corpus entries and crash inputs go to a temporary folder, never the repo.
@@ -20,7 +20,7 @@ python=$(python_for 3.12)
 
 venv="$root/.venv/fuzz-3.12"
 venv "$venv" "$python"
-venv_install "$venv" "the fuzzer" atheris==3.1.0
+venv_install "$venv" "the fuzzer" atheris==3.1.0 hypothesis
 build_morvane "$venv" "build/fuzz-{wheel_tag}" -C cmake.define.CMAKE_CXX_COMPILER=clang++ \
     -C cmake.define.MORVANE_FUZZ=ON -C cmake.define.MORVANE_SANITIZE=ON
 
@@ -33,10 +33,13 @@ phase "fuzzing for $seconds s (new inputs and crashes in $work)"
 # The system allocator, so that ASan sees every Python object too. Leak
 # detection is off: the interpreter keeps much of its memory to the end, and
 # the fuzz target checks itself that the instance lets go of what it held.
+# Hypothesis reads each input as a stream of choices, so inputs are full
+# length from the start rather than grown a byte at a time.
 status=0
 env LD_PRELOAD="$runtime" PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$venv/bin/python" fuzz/fuzz_morvane.py -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 -detect_leaks=0 \
+    -len_control=0 -max_len=4096 \
     -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" fuzz/corpus >"$work/log" 2>&1 || status=$?
 # Leave out the progress lines and the dictionary that libFuzzer suggests.
 grep -vE '^(#[0-9]|"|###### )' "$work/log" | tail -n 60 || true

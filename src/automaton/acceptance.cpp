@@ -106,13 +106,12 @@ bool Automaton::accept(InputText input) const noexcept {
 }
 
 StatePath Automaton::simulate(InputText input) const {
-    StatePath path{this, {}};
-    path.positions.resize(input.length + 1);
-    path.positions[0] = current_;
-    Position* out = path.positions.data() + 1;
+    // Walk once to find out whether the input goes through, storing nothing,
+    // so a failing call costs what accept costs; the path is walked again
+    // only while its result is built.
     const auto [last, consumed] = dispatch(input, columns_, transitions_, [&](const auto* units, const auto& columns,
                                                                                 auto steps) {
-        return walk_table(units, input.length, current_, columns, steps, [&out](Position at) { *out++ = at; });
+        return walk_table(units, input.length, current_, columns, steps, [](Position) {});
     });
     if (consumed != input.length) {
         std::string message = "Erro: Nao ha transicao definida a partir do estado '";
@@ -122,8 +121,15 @@ StatePath Automaton::simulate(InputText input) const {
         message += "'.";
         throw EngineError(EngineError::Kind::value, std::move(message));
     }
-    return path;
+    return StatePath{this, input, current_};
+}
+
+void StatePath::visit_each(void (*visit)(void*, Position), void* context) const {
+    visit(context, start);
+    dispatch(input, automaton->columns_, automaton->transitions_, [&](const auto* units, const auto& columns,
+                                                                       auto steps) {
+        return walk_table(units, input.length, start, columns, steps, [&](Position at) { visit(context, at); });
+    });
 }
 
 }  // namespace morvane
-

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "automaton/history.hpp"
@@ -50,10 +51,22 @@ struct HistoryView {
 
 class Automaton;
 
-// The states visited by a simulation, starting state first.
+// The states visited by a simulation that went through: the starting state,
+// then one per character. Nothing is stored; for_each walks the input again,
+// so a path costs no memory beyond the result built from it.
 struct StatePath {
     const Automaton* automaton;
-    std::vector<Position> positions;
+    InputText input;
+    Position start;
+
+    std::size_t size() const noexcept { return input.length + 1; }
+    // visit(position) for each state of the path, in order.
+    template <class Visit>
+    void for_each(Visit&& visit) const {
+        visit_each([](void* context, Position at) { (*static_cast<std::remove_reference_t<Visit>*>(context))(at); },
+                   &visit);
+    }
+    void visit_each(void (*visit)(void*, Position), void* context) const;
 };
 
 class Automaton {
@@ -107,6 +120,8 @@ public:
     void transform_data(Text data_type_result, Text operation, Handle assert_val);
 
 private:
+    friend struct StatePath;
+
     // The compiled walk for a long input, nullptr to walk the table.
     const walk::CompiledWalk* compiled_walk(std::size_t input_length) const noexcept;
 

@@ -3,8 +3,6 @@
 // This is the one part of the engine that calls into Python code of the
 // caller's (__str__, __index__, the unraisable hook). It runs under the
 // exclusive borrow, so such code cannot reach this record while it runs.
-#include <optional>
-
 #include "automaton/automaton.hpp"
 #include "automaton/errors.hpp"
 #include "binding/conversions.hpp"
@@ -31,34 +29,23 @@ std::string utf8_replacing_surrogates(PyObject* text) {
 }
 
 // What str() gives for the object. When str() raises, the error goes to the
-// unraisable hook and a placeholder naming the type stands in. The type's
-// name is itself turned into text this way, but only one level deep: a name
-// that cannot be printed either gives up rather than recursing.
-std::optional<std::string> display_text_once(Handle object, bool may_describe_type);
+// unraisable hook and "<unprintable NAME object>" stands in, NAME being the
+// type's name turned into text the same way, which may fail in turn and
+// nest. Only a chain that would never end (a name that is an instance of its
+// own type) is cut, past kMaxNestedNames levels.
+constexpr int kMaxNestedNames = 8;
 
-std::string unprintable(Handle object, bool may_describe_type) {
-    if (may_describe_type) {
+std::string display_text(Handle object, int level = 0) {
+    const Object text = Object::steal(PyObject_Str(object.ptr()));
+    if (text) return utf8_replacing_surrogates(text.ptr());
+    PyErr_WriteUnraisable(object.ptr());
+    if (level < kMaxNestedNames) {
         const Object name = Object::steal(PyType_GetName(Py_TYPE(object.ptr())));
-        if (!name) {
-            PyErr_Clear();
-        } else if (std::optional<std::string> name_text = display_text_once(name, false)) {
-            return "<unprintable " + *name_text + " object>";
-        }
+        if (name) return "<unprintable " + display_text(name, level + 1) + " object>";
+        PyErr_Clear();
     }
     return "<unprintable object>";
 }
-
-std::optional<std::string> display_text_once(Handle object, bool may_describe_type) {
-    const Object text = Object::steal(PyObject_Str(object.ptr()));
-    if (!text) {
-        PyErr_WriteUnraisable(object.ptr());
-        if (!may_describe_type) return std::nullopt;
-        return unprintable(object, true);
-    }
-    return utf8_replacing_surrogates(text.ptr());
-}
-
-std::string display_text(Handle object) { return *display_text_once(object, true); }
 
 // Errors that "no integer value" may swallow; interrupts, exits and a
 // failing allocator are not questions about the value and go on up.
@@ -95,7 +82,9 @@ void Automaton::transform_data(Text data_type_result, Text operation, Handle ass
             if (!binding::to_text(assert_val.ptr(), suffix)) throw PythonErrorSet{};
             base += suffix;
         }
-        result = Object::steal(PyUnicode_DecodeUTF8(base.data(), static_cast<Py_ssize_t>(base.size()), nullptr));
+        // A new object even for one Latin-1 character, which the
+        // interpreter's own decoder would share.
+        result = Object::steal(binding::new_str(base));
     } else if (data_type_result == "int") {
         std::int64_t value = 0;
         if (!binding::to_int64(data_.ptr(), value)) {

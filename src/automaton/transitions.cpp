@@ -80,7 +80,10 @@ std::uint32_t SparseCells::find(std::uint64_t cell) const noexcept {
 }
 
 bool SparseCells::insert(std::uint64_t cell, std::uint32_t target_row) {
-    if ((count_ + 1) * 4 > keys_.size() * 3) grow();
+    // Grows at three quarters full and shrinks (in erase) below one eighth,
+    // to about half full either way: a table that follows its live count
+    // without rebuilding on every add and remove at a threshold.
+    if ((count_ + 1) * 4 > keys_.size() * 3) rehash(keys_.empty() ? kSmallestSlots : keys_.size() * 2);
     const std::size_t mask = keys_.size() - 1;
     const std::uint64_t key = cell + 1;
     std::size_t slot = hashing::hash_u64(key) & mask;
@@ -111,11 +114,18 @@ bool SparseCells::erase(std::uint64_t cell) noexcept {
     keys_[hole] = 0;
     values_[hole] = 0;
     --count_;
+    if (keys_.size() > kSmallestSlots && count_ * 8 < keys_.size()) {
+        try {
+            rehash(std::max(kSmallestSlots, hashing::table_size_for(count_)));
+        } catch (const std::bad_alloc&) {
+            // The removal has happened; the larger table only costs memory.
+        }
+    }
     return true;
 }
 
-void SparseCells::grow() {
-    std::vector<std::uint64_t> old_keys(keys_.empty() ? 16 : keys_.size() * 2, 0);
+void SparseCells::rehash(std::size_t slots) {
+    std::vector<std::uint64_t> old_keys(slots, 0);
     std::vector<std::uint32_t> old_values(old_keys.size(), 0);
     old_keys.swap(keys_);
     old_values.swap(values_);

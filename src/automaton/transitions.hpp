@@ -68,7 +68,8 @@ public:
     void release() noexcept;
 
 private:
-    void grow();
+    static constexpr std::size_t kSmallestSlots = 16;
+    void rehash(std::size_t slots);
     std::vector<std::uint64_t> keys_;   // cell + 1; 0 marks a free slot
     std::vector<std::uint32_t> values_;
     std::size_t count_ = 0;

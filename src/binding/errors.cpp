@@ -67,7 +67,11 @@ void add_processing_note(std::string_view parameter) noexcept {
 
 namespace morvane::binding {
 
-void raise_borrow_error(Access access) noexcept {
+void raise_borrow_error(Access access, const BorrowFlag& flag) noexcept {
+    if (!flag.built()) {
+        PyErr_SetString(PyExc_TypeError, "'Morvane' object was not initialised by Morvane(...)");
+        return;
+    }
     PyErr_SetString(PyExc_RuntimeError, access == Access::shared ? "Already mutably borrowed" : "Already borrowed");
 }
 

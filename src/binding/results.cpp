@@ -61,8 +61,20 @@ PyObject* to_python(const std::optional<HistoryView>& entry) noexcept {
 }
 
 PyObject* to_python(const StatePath& path) noexcept {
-    return new_list(path.positions.size(),
-                    [&](std::size_t index) { return new_str(path.automaton->name_at(path.positions[index])); });
+    Object list = Object::steal(PyList_New(static_cast<Py_ssize_t>(path.size())));
+    if (!list) return nullptr;
+    Py_ssize_t filled = 0;
+    bool failed = false;
+    path.for_each([&](Position at) {
+        if (failed) return;
+        PyObject* text = new_str(path.automaton->name_at(at));
+        if (!text) {
+            failed = true;
+            return;
+        }
+        PyList_SET_ITEM(list.ptr(), filled++, text);
+    });
+    return failed ? nullptr : list.release();
 }
 
 }  // namespace morvane::binding

@@ -25,7 +25,9 @@ thread_local std::vector<PyObject*> deferred_releases;
 
 void destroy(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
-    Instance::of(self).automaton().~Automaton();
+    Instance& instance = Instance::of(self);
+    // An instance made without the constructor holds zeroed memory, no record.
+    if (instance.borrow.built()) instance.automaton().~Automaton();
     auto free_instance = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_instance(self);
     Py_DECREF(type);
@@ -37,6 +39,11 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
     return binding::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         std::array<PyObject*, 4> bound;
         if (!binding::bind(constructor_signature, args, kwargs, bound.data())) return nullptr;
+        // A keyword dict may be the only owner of its values, and converting
+        // a set runs the set's own Python code, which can empty that dict:
+        // the call keeps a reference of its own to every argument.
+        const std::array<Object, 4> held{Object::borrow(Handle(bound[0])), Object::borrow(Handle(bound[1])),
+                                         Object::borrow(Handle(bound[2])), Object::borrow(Handle(bound[3]))};
         std::tuple<std::vector<std::string>, std::vector<std::string>, Text, std::vector<std::string>> values;
         if (!binding::convert_arguments(constructor_signature, bound.data(), values, std::make_index_sequence<4>{}))
             return nullptr;

@@ -20,37 +20,14 @@
 #include <vector>
 
 #include "automaton/walk/compiled_walk.hpp"
+#include "reference.hpp"
 
 using morvane::walk::CompiledWalk;
 using morvane::walk::Edge;
 using morvane::walk::Kernel;
+using morvane::walk::testing::Automaton;
 
 namespace {
-
-struct Automaton {
-    std::uint32_t rows = 0;            // row 0 dead
-    std::vector<char32_t> symbols{0};  // column -> code point
-    std::map<char32_t, std::uint32_t> column_of;
-    std::vector<std::uint32_t> cells;  // rows x columns, target row, 0 when absent
-    std::vector<Edge> edges;
-    std::vector<std::uint8_t> final_rows;
-    std::uint32_t initial_row = 1;
-
-    std::uint32_t columns() const { return static_cast<std::uint32_t>(symbols.size()); }
-    std::uint32_t column(char32_t c) const {
-        const auto found = column_of.find(c);
-        return found == column_of.end() ? 0 : found->second;
-    }
-    // The reference: one lookup per character, stop at the first miss.
-    std::uint32_t walk(const std::vector<char32_t>& input) const {
-        std::uint32_t row = initial_row;
-        for (const char32_t c : input) {
-            row = cells[std::size_t{row} * columns() + column(c)];
-            if (row == 0) return 0;
-        }
-        return row;
-    }
-};
 
 using Rng = std::mt19937_64;
 
@@ -89,10 +66,7 @@ Automaton random_automaton(Rng& rng, std::uint32_t states, std::uint32_t symbols
                 a.cells[row * a.columns() + column] = 1 + static_cast<std::uint32_t>(rng() % states);
             }
         }
-    for (std::uint32_t row = 1; row < a.rows; ++row)
-        for (std::uint32_t column = 1; column < a.columns(); ++column)
-            if (const std::uint32_t target = a.cells[row * a.columns() + column])
-                a.edges.push_back({row, column, target});
+    a.collect_edges();
     std::shuffle(a.edges.begin(), a.edges.end(), rng);
     a.initial_row = 1 + static_cast<std::uint32_t>(rng() % states);
     a.final_rows.assign(a.rows, 0);

@@ -49,6 +49,7 @@ const char* kernel_name(Kernel kernel) noexcept {
         case Kernel::rows: return "rows";
         case Kernel::speculative: return "speculative";
         case Kernel::shuffle16: return "shuffle16";
+        case Kernel::pairs16: return "pairs16";
         case Kernel::permute64: return "permute64";
     }
     return "?";
@@ -58,7 +59,8 @@ bool kernel_runs_here(Kernel kernel) noexcept {
     static const bool shuffle16 = kernels::shuffle16_available();
     static const bool permute64 = kernels::permute64_available();
     switch (kernel) {
-        case Kernel::shuffle16: return shuffle16;
+        case Kernel::shuffle16:
+        case Kernel::pairs16: return shuffle16;
         case Kernel::permute64: return permute64;
         default: return true;
     }
@@ -71,6 +73,8 @@ namespace {
 // Beyond this many classes the class map would need wider cells; such
 // alphabets walk the table itself.
 constexpr std::uint32_t kMaxClasses = 255;
+// Pairs of classes square the table: 16 classes make 4 KB.
+constexpr std::uint32_t kMaxPairClasses = 16;
 
 void free_aligned(std::uint8_t* bytes) { std::free(bytes); }
 
@@ -138,7 +142,8 @@ struct CompiledWalk::Layout {
                                walk.classes_,
                                walk.rows16_.empty() ? nullptr : walk.rows16_.data(),
                                walk.rows32_.empty() ? nullptr : walk.rows32_.data(),
-                               walk.shuffles_.get()};
+                               walk.shuffles_.get(),
+                               walk.pair_shuffles_.get()};
     }
 };
 
@@ -218,10 +223,21 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
                 bytes[c * width + lane] = static_cast<std::uint8_t>(target);
             }
         walk->shuffle_width_ = width;
+        if (width == 16 && classes <= kMaxPairClasses) {
+            const std::size_t pairs = std::size_t{classes} * classes;
+            auto* composed = static_cast<std::uint8_t*>(std::aligned_alloc(64, (pairs * 16 + 63) / 64 * 64));
+            if (composed == nullptr) throw std::bad_alloc();
+            walk->pair_shuffles_ = {composed, free_aligned};
+            for (std::uint32_t first = 0; first < classes; ++first)
+                for (std::uint32_t second = 0; second < classes; ++second)
+                    for (std::uint32_t lane = 0; lane < 16; ++lane)
+                        composed[(first * classes + second) * 16 + lane] =
+                            bytes[second * 16 + bytes[first * 16 + lane]];
+        }
     }
 
     walk->chosen_ = Kernel::speculative;
-    for (const Kernel kernel : {Kernel::shuffle16, Kernel::permute64})
+    for (const Kernel kernel : {Kernel::permute64, Kernel::shuffle16, Kernel::pairs16})
         if (walk->fits(kernel) && kernel_runs_here(kernel)) walk->chosen_ = kernel;
     return walk;
 }
@@ -229,6 +245,7 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
 bool CompiledWalk::fits(Kernel kernel) const noexcept {
     switch (kernel) {
         case Kernel::shuffle16: return shuffle_width_ == 16;
+        case Kernel::pairs16: return pair_shuffles_ != nullptr;
         case Kernel::permute64: return shuffle_width_ == 64;
         default: return true;
     }
@@ -236,7 +253,8 @@ bool CompiledWalk::fits(Kernel kernel) const noexcept {
 
 std::size_t CompiledWalk::memory() const noexcept {
     return sizeof(*this) + class_of_.memory() + rows16_.capacity() * 2 + rows32_.capacity() * 4 +
-           final_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_;
+           final_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_ +
+           (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0);
 }
 
 // ---- Walking ---------------------------------------------------------------------
@@ -247,6 +265,7 @@ template <class Unit>
 std::uint32_t run(Kernel kernel, const kernels::Tables& tables, const Unit* units, std::size_t length) noexcept {
     switch (kernel) {
         case Kernel::shuffle16: return kernels::shuffle16(tables, units, length, 1);
+        case Kernel::pairs16: return kernels::pairs16(tables, units, length, 1);
         case Kernel::permute64: return kernels::permute64(tables, units, length, 1);
         case Kernel::speculative: return kernels::speculative(tables, units, length, 1);
         case Kernel::rows: break;

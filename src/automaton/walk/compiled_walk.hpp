@@ -42,10 +42,12 @@ struct Source {
 enum class Kernel : std::uint8_t {
     rows,         // one chain over compact rows
     speculative,  // compact rows, chunks started from guessed states, repaired
-    shuffle16,    // up to 16 states: byte shuffles (SSSE3/AVX2 or NEON)
+    shuffle16,    // up to 16 states: byte shuffles (AVX2 or NEON)
+    pairs16,      // the same, one shuffle per two characters (up to 16 classes)
     permute64,    // up to 64 states: AVX-512 VBMI byte permutes
 };
-inline constexpr Kernel all_kernels[] = {Kernel::rows, Kernel::speculative, Kernel::shuffle16, Kernel::permute64};
+inline constexpr Kernel all_kernels[] = {Kernel::rows, Kernel::speculative, Kernel::shuffle16, Kernel::pairs16,
+                                         Kernel::permute64};
 const char* kernel_name(Kernel kernel) noexcept;
 // Whether this processor has the instructions `kernel` needs.
 bool kernel_runs_here(Kernel kernel) noexcept;
@@ -128,6 +130,9 @@ private:
     // a class, aligned for vector loads.
     std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> shuffles_{nullptr, nullptr};
     std::uint32_t shuffle_width_ = 0;
+    // Up to 16 states and 16 classes: by pair of classes (first * classes +
+    // second), the two transition functions composed, 16 bytes a pair.
+    std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> pair_shuffles_{nullptr, nullptr};
 };
 
 // The compiled walk of one table, built once plain walks of long inputs have

@@ -15,6 +15,7 @@ struct Tables {
     const std::uint16_t* rows16;  // one of rows16 / rows32 is set
     const std::uint32_t* rows32;
     const std::uint8_t* shuffles;  // 16 or 64 bytes a class, aligned
+    const std::uint8_t* pair_shuffles;  // 16 bytes a pair of classes, aligned
 };
 
 // The input class of one code unit. For one-byte strings the first page is
@@ -44,6 +45,9 @@ std::uint32_t speculative(const Tables& tables, const Unit* units, std::size_t l
 std::uint32_t shuffle16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 std::uint32_t shuffle16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 std::uint32_t shuffle16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t pairs16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t pairs16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+std::uint32_t pairs16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 std::uint32_t permute64(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 std::uint32_t permute64(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 std::uint32_t permute64(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;

@@ -17,7 +17,9 @@
 #include <immintrin.h>
 // GCC 12's AVX-512 broadcasts start from a deliberately undefined register
 // and then warn about it when inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #elif defined(__aarch64__)
 #include <arm_neon.h>
 #endif
@@ -71,6 +73,46 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
             w5 = _mm_shuffle_epi8(w5, _mm_load_si128(maps + class_of(p5[i])));
             w6 = _mm_shuffle_epi8(w6, _mm_load_si128(maps + class_of(p6[i])));
             w7 = _mm_shuffle_epi8(w7, _mm_load_si128(maps + class_of(p7[i])));
+        }
+        for (const __m128i& w : {w0, w1, w2, w3, w4, w5, w6, w7}) at = _mm_shuffle_epi8(w, at);
+        done += K * stretch;
+        if ((_mm_cvtsi128_si32(at) & 0xFF) == 0) return 0;
+    }
+    return shuffle_tail(tables, 16, units + done, length - done, _mm_cvtsi128_si32(at) & 0xFF);
+}
+
+// As shuffle16_walk, two characters a shuffle: the pair's composed function.
+template <class Unit>
+__attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables, const Unit* units,
+                                                           std::size_t length, std::uint32_t state) noexcept {
+    constexpr std::size_t K = kShuffleChains;
+    const auto* pairs = reinterpret_cast<const __m128i*>(tables.pair_shuffles);
+    const std::uint32_t classes = tables.classes;
+    const ClassOf<Unit> class_of(tables);
+    const __m128i identity = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i at = _mm_set1_epi8(static_cast<char>(state));
+    std::size_t done = 0;
+    while (length - done >= K * kMinStretch) {
+        const std::size_t stretch = std::min(kLongestStretch, (length - done) / K) & ~std::size_t{1};
+        const Unit* block = units + done;
+        const Unit* p[K];
+        for (std::size_t j = 0; j < K; ++j) p[j] = block + j * stretch;
+        const Unit *p0 = p[0], *p1 = p[1], *p2 = p[2], *p3 = p[3], *p4 = p[4], *p5 = p[5], *p6 = p[6], *p7 = p[7];
+        auto pair = [&](const Unit* q) __attribute__((always_inline)) {
+            return class_of(q[0]) * classes + class_of(q[1]);
+        };
+        __m128i w0 = identity, w1 = identity, w2 = identity, w3 = identity;
+        __m128i w4 = identity, w5 = identity, w6 = identity, w7 = identity;
+        for (std::size_t i = stretch; i >= 2;) {
+            i -= 2;
+            w0 = _mm_shuffle_epi8(w0, _mm_load_si128(pairs + pair(p0 + i)));
+            w1 = _mm_shuffle_epi8(w1, _mm_load_si128(pairs + pair(p1 + i)));
+            w2 = _mm_shuffle_epi8(w2, _mm_load_si128(pairs + pair(p2 + i)));
+            w3 = _mm_shuffle_epi8(w3, _mm_load_si128(pairs + pair(p3 + i)));
+            w4 = _mm_shuffle_epi8(w4, _mm_load_si128(pairs + pair(p4 + i)));
+            w5 = _mm_shuffle_epi8(w5, _mm_load_si128(pairs + pair(p5 + i)));
+            w6 = _mm_shuffle_epi8(w6, _mm_load_si128(pairs + pair(p6 + i)));
+            w7 = _mm_shuffle_epi8(w7, _mm_load_si128(pairs + pair(p7 + i)));
         }
         for (const __m128i& w : {w0, w1, w2, w3, w4, w5, w6, w7}) at = _mm_shuffle_epi8(w, at);
         done += K * stretch;
@@ -162,6 +204,36 @@ std::uint32_t shuffle16_walk(const Tables& tables, const Unit* units, std::size_
 }
 
 template <class Unit>
+std::uint32_t pairs16_walk(const Tables& tables, const Unit* units, std::size_t length,
+                           std::uint32_t state) noexcept {
+    constexpr std::size_t K = kNeonChains;
+    const std::uint32_t classes = tables.classes;
+    const ClassOf<Unit> class_of(tables);
+    static constexpr std::uint8_t identity_bytes[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const uint8x16_t identity = vld1q_u8(identity_bytes);
+    uint8x16_t at = vdupq_n_u8(static_cast<std::uint8_t>(state));
+    std::size_t done = 0;
+    while (length - done >= K * kMinStretch) {
+        const std::size_t stretch = std::min(kLongestStretch, (length - done) / K) & ~std::size_t{1};
+        const Unit* block = units + done;
+        const Unit *p0 = block, *p1 = block + stretch, *p2 = block + 2 * stretch, *p3 = block + 3 * stretch;
+        auto pair = [&](const Unit* q) { return tables.pair_shuffles + 16 * (class_of(q[0]) * classes + class_of(q[1])); };
+        uint8x16_t w0 = identity, w1 = identity, w2 = identity, w3 = identity;
+        for (std::size_t i = stretch; i >= 2;) {
+            i -= 2;
+            w0 = vqtbl1q_u8(w0, vld1q_u8(pair(p0 + i)));
+            w1 = vqtbl1q_u8(w1, vld1q_u8(pair(p1 + i)));
+            w2 = vqtbl1q_u8(w2, vld1q_u8(pair(p2 + i)));
+            w3 = vqtbl1q_u8(w3, vld1q_u8(pair(p3 + i)));
+        }
+        at = vqtbl1q_u8(w3, vqtbl1q_u8(w2, vqtbl1q_u8(w1, vqtbl1q_u8(w0, at))));
+        done += K * stretch;
+        if (vgetq_lane_u8(at, 0) == 0) return 0;
+    }
+    return shuffle_tail(tables, 16, units + done, length - done, vgetq_lane_u8(at, 0));
+}
+
+template <class Unit>
 std::uint32_t permute64_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept {
     return 0;  // never chosen: permute64_available() is false here
 }
@@ -176,6 +248,8 @@ bool permute64_available() noexcept { return false; }
 namespace {
 template <class Unit>
 std::uint32_t shuffle16_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
+template <class Unit>
+std::uint32_t pairs16_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
 template <class Unit>
 std::uint32_t permute64_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
 }  // namespace
@@ -193,6 +267,15 @@ std::uint32_t shuffle16(const Tables& t, const std::uint16_t* u, std::size_t n, 
 }
 std::uint32_t shuffle16(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
     return shuffle16_walk(t, u, n, s);
+}
+std::uint32_t pairs16(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return pairs16_walk(t, u, n, s);
+}
+std::uint32_t pairs16(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return pairs16_walk(t, u, n, s);
+}
+std::uint32_t pairs16(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
+    return pairs16_walk(t, u, n, s);
 }
 std::uint32_t permute64(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
     return permute64_walk(t, u, n, s);

@@ -1,0 +1,87 @@
+// libFuzzer target: every walking kernel against the plain walk.
+//
+// The input's first bytes choose the automaton (states, up to 90, so every
+// size class; alphabet; density; seed of its table) and the string width;
+// the rest is the string, one character a byte, repeated up to 16 times so
+// that inputs reach past the longest kernel blocks. Any kernel that ends in
+// another row than the plain walk aborts.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "automaton/walk/compiled_walk.hpp"
+#include "../tests/kernels/reference.hpp"
+
+using morvane::walk::CompiledWalk;
+using morvane::walk::Kernel;
+using morvane::walk::testing::Automaton;
+
+namespace {
+
+constexpr char32_t kPool[] = {U'a', U'b', U'c', U'0', 0x00, 0x7F, 0xE9, 0xFF, 0x100, 0x436, 0xFFFF, 0x1F600, 0x10FFFF};
+constexpr std::size_t kHeader = 7;
+
+template <class Unit>
+void check(const Automaton& a, const CompiledWalk& walk, const std::vector<char32_t>& input) {
+    const std::vector<Unit> units(input.begin(), input.end());
+    const std::uint32_t expected = a.walk(input);
+    for (const Kernel kernel : morvane::walk::all_kernels) {
+        if (!walk.fits(kernel) || !morvane::walk::kernel_runs_here(kernel)) continue;
+        const std::uint32_t got = walk.end_row_with(kernel, units.data(), units.size(), sizeof(Unit));
+        if (got != expected) {
+            std::fprintf(stderr, "kernel %s ends in row %u, the plain walk in %u (%u states, %zu units of %zu bytes)\n",
+                         morvane::walk::kernel_name(kernel), got, expected, walk.states(), units.size(), sizeof(Unit));
+            std::abort();
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < kHeader) return 0;
+    const std::uint32_t states = 1 + data[0] % 90;
+    const std::uint32_t symbols = 1 + data[1] % 8;
+    const int width = data[2] % 3;  // 1-, 2- or 4-byte units
+    const double density = (data[3] % 5) / 4.0;
+    const std::size_t repeats = 1 + data[4] % 16;
+    std::mt19937 rng(data[5] | data[6] << 8);
+
+    Automaton a;
+    a.rows = states + 1;
+    const char32_t below = width == 0 ? 0x100 : width == 1 ? 0x10000 : 0x110000;
+    for (const char32_t c : kPool)
+        if (c < below && a.symbols.size() <= symbols) a.symbols.push_back(c);
+    std::sort(a.symbols.begin() + 1, a.symbols.end());
+    for (std::uint32_t column = 1; column < a.columns(); ++column) a.column_of[a.symbols[column]] = column;
+    a.cells.assign(std::size_t{a.rows} * a.columns(), 0);
+    std::uniform_real_distribution<double> coin(0, 1);
+    for (std::uint32_t row = 1; row < a.rows; ++row)
+        for (std::uint32_t column = 1; column < a.columns(); ++column)
+            if (coin(rng) < density) a.cells[std::size_t{row} * a.columns() + column] = 1 + rng() % states;
+    a.collect_edges();
+    a.initial_row = 1 + rng() % states;
+    a.final_rows.assign(a.rows, 0);
+    for (std::uint32_t row = 1; row < a.rows; ++row) a.final_rows[row] = rng() % 2;
+
+    const auto walk = CompiledWalk::build({a.rows, a.symbols, a.edges, a.initial_row, a.final_rows, a.cells.size() * 4});
+    if (!walk) std::abort();
+    // One character a byte: a member of the alphabet, or (the last choice)
+    // a character outside it.
+    std::vector<char32_t> input;
+    for (std::size_t r = 0; r < repeats; ++r)
+        for (std::size_t i = kHeader; i < size; ++i) {
+            const std::uint32_t pick = data[i] % a.columns();
+            input.push_back(pick == 0 ? U'~' : a.symbols[pick]);
+        }
+    switch (width) {
+        case 0: check<std::uint8_t>(a, *walk, input); break;
+        case 1: check<std::uint16_t>(a, *walk, input); break;
+        default: check<std::uint32_t>(a, *walk, input); break;
+    }
+    return 0;
+}
