@@ -30,7 +30,7 @@ from morvane_tools._common import (
     shown,
     type_name,
 )
-from morvane_tools._packed import Layout, pack, unpack
+from morvane_tools._packed import pack, unpack
 from morvane_tools._table import build, check_rows
 
 FORMAT = "morvane"
@@ -42,7 +42,7 @@ _DATA_KEYS = ("values", "data", "history")
 class _Snapshot:
     """Everything a Morvane holds, read through its public methods."""
 
-    def __init__(self, m: Morvane, *, ordered: bool = False, packed: Layout | None = None) -> None:
+    def __init__(self, m: Morvane, *, ordered: bool = False, packed: str | None = None) -> None:
         self.states = m.get_states()
         self.alphabet = m.get_alphabet()
         self.initial = m.initial_state
@@ -226,7 +226,7 @@ def dumps(
     unsupported: Literal["raise", "omit"] = "raise",
     indent: int | None = None,
     sort_transitions: bool = False,
-    layout: Layout = "auto",
+    layout: Literal["auto", "rows", "packed"] = "auto",
 ) -> str:
     """``m`` as a JSON document (format ``"morvane"``, version 1).
 
