@@ -60,7 +60,8 @@ def run_machine(data):
 
 def damaged_document(data, m):
     """A saved instance, damaged at up to three places, must load whole or raise ValueError."""
-    text = morvane_tools.dumps(m, unsupported="omit")
+    layout = data.draw(st.sampled_from(["rows", "packed"]), label="layout")
+    text = morvane_tools.dumps(m, unsupported="omit", layout=layout)
     for _ in range(data.draw(st.integers(0, 3), label="damages")):
         at, cut = data.draw(st.integers(0, len(text)), label="at"), data.draw(st.integers(0, 4), label="cut")
         text = text[:at] + data.draw(st.text(max_size=3), label="insert") + text[at + cut:]

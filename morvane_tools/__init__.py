@@ -25,6 +25,7 @@ from morvane_tools._ops import (
     union,
     words,
 )
+from morvane_tools._regex import from_regex
 from morvane_tools._store import copy, dumps, enable_pickle, loads
 from morvane_tools._table import from_table, to_table
 
@@ -34,6 +35,7 @@ __all__ = [
     "copy",
     "dumps",
     "enable_pickle",
+    "from_regex",
     "from_table",
     "loads",
     "to_dot",

@@ -11,13 +11,13 @@ do so through the class's public methods alone.
 from __future__ import annotations
 
 from array import array
-from collections.abc import Iterable, Sequence
+from collections.abc import Sequence
 
 from morvane import Morvane
 
 from morvane_tools import _native
 
-__all__ = ["Dfa", "from_morvane", "to_morvane", "minimize", "state_names"]
+__all__ = ["Dfa", "from_morvane", "to_morvane", "minimize", "table_from_bytes"]
 
 
 class Dfa:
@@ -104,11 +104,6 @@ class Dfa:
         return f"<Dfa {self.n_states} states x {len(self.symbols)} symbols, initial {self.initial}>"
 
 
-def state_names(count: int) -> list[str]:
-    """The generated names: q0, q1, ... in state-index order."""
-    return [f"q{i}" for i in range(count)]
-
-
 def from_morvane(m: Morvane) -> Dfa:
     """Reads `m` through its public queries; `m` is left exactly as it was."""
     if not isinstance(m, Morvane):
@@ -116,7 +111,7 @@ def from_morvane(m: Morvane) -> Dfa:
     symbols, table, finals, initial, names, extra_alphabet, extra_finals, initial_listed = _native.read_morvane(m)
     return Dfa(
         symbols,
-        _table(table),
+        table_from_bytes(table),
         finals,
         initial,
         names,
@@ -147,23 +142,11 @@ def minimize(d: Dfa) -> Dfa:
     numbered breadth-first from the initial state with symbols in code point
     order, so that equivalent automata give identical tables."""
     table, finals = _native.minimize(len(d.symbols), d.targets, d.finals, d.initial)
-    return Dfa(d.symbols, _table(table), finals, 0, None, extra_alphabet=d.extra_alphabet)
+    return Dfa(d.symbols, table_from_bytes(table), finals, 0, None, extra_alphabet=d.extra_alphabet)
 
 
-def _table(data: bytes) -> array[int]:
+def table_from_bytes(data: bytes) -> array[int]:
+    """The native side's table of targets as array('i')."""
     targets = array("i")
     targets.frombytes(data)
     return targets
-
-
-def from_rows(
-    symbols: str, rows: Iterable[Sequence[int]], finals: Iterable[int], initial: int = 0
-) -> Dfa:
-    """A Dfa from per-state rows of targets (-1 for none); handy in tests."""
-    targets = array("i")
-    for row in rows:
-        if len(row) != len(symbols):
-            raise ValueError(f"a row has {len(row)} targets for {len(symbols)} symbols")
-        targets.extend(row)
-    return Dfa(symbols, targets, bytearray(finals), initial)
-

@@ -19,7 +19,7 @@ from typing import SupportsIndex
 from morvane import Morvane
 
 from morvane_tools import _native
-from morvane_tools._dfa import Dfa, from_morvane, to_morvane
+from morvane_tools._dfa import Dfa, from_morvane, table_from_bytes, to_morvane
 from morvane_tools._dfa import minimize as minimize_dfa
 
 __all__ = [
@@ -66,12 +66,6 @@ def _arguments(d: Dfa) -> tuple[int, array[int], bytearray, int]:
     return len(d.symbols), d.targets, d.finals, d.initial
 
 
-def _table(data: bytes) -> array[int]:
-    targets = array("i")
-    targets.frombytes(data)
-    return targets
-
-
 _ProductArguments = tuple[
     int, "array[int]", bytearray, int, "array[int]", int, "array[int]", bytearray, int, "array[int]", int
 ]
@@ -97,7 +91,7 @@ class _Pair:
 
     def product(self, operation: int, minimize: bool) -> Morvane:
         table, finals = _native.product(*self.native_arguments(operation))
-        d = Dfa(self.symbols, _table(table), finals, 0, None, extra_alphabet=self.extra_alphabet)
+        d = Dfa(self.symbols, table_from_bytes(table), finals, 0, None, extra_alphabet=self.extra_alphabet)
         return to_morvane(minimize_dfa(d) if minimize else d)
 
     def shortest_word(self, operation: int) -> str | None:
@@ -163,7 +157,7 @@ def complement(m: Morvane, *, minimize: bool = False) -> Morvane:
     table, finals = _native.product(
         *_arguments(everything), columns, *_arguments(d), columns, _DIFFERENCE
     )
-    result = Dfa(d.symbols, _table(table), finals, 0, None, extra_alphabet=d.extra_alphabet)
+    result = Dfa(d.symbols, table_from_bytes(table), finals, 0, None, extra_alphabet=d.extra_alphabet)
     return to_morvane(minimize_dfa(result) if minimize else result)
 
 

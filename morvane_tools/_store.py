@@ -30,23 +30,27 @@ from morvane_tools._common import (
     shown,
     type_name,
 )
+from morvane_tools._packed import pack, unpack
 from morvane_tools._table import build, check_rows
 
 FORMAT = "morvane"
 VERSION = 1
-_KEYS = ("format", "version", "states", "alphabet", "initial", "finals", "transitions", "current")
+_KEYS = ("format", "version", "states", "alphabet", "initial", "finals", "current")
 _DATA_KEYS = ("values", "data", "history")
 
 
 class _Snapshot:
     """Everything a Morvane holds, read through its public methods."""
 
-    def __init__(self, m: Morvane, *, ordered: bool = False) -> None:
+    def __init__(self, m: Morvane, *, ordered: bool = False, packed: str | None = None) -> None:
         self.states = m.get_states()
         self.alphabet = m.get_alphabet()
         self.initial = m.initial_state
         self.finals = m.get_finals()
-        self.rows = {state: row for state, row in read_rows(m, self.states, ordered=ordered).items() if row}
+        self.packed = None if packed in (None, "rows") else pack(m, self.states, self.alphabet, packed)
+        self.rows: dict[str, dict[str, str]] = {}
+        if self.packed is None:
+            self.rows = {state: row for state, row in read_rows(m, self.states, ordered=ordered).items() if row}
         self.current = m.current_state
         self.data = m.data
         self.history = m.get_history()
@@ -112,24 +116,28 @@ def copy(m: Morvane) -> Morvane:
 def _unpickle(version: int, parts: tuple[Any, ...]) -> Morvane:
     if version != VERSION:
         raise ValueError(f"this pickled Morvane has layout {version}; this morvane_tools reads layout {VERSION}")
-    states, alphabet, initial, finals, rows, current, data, history = parts
+    states, alphabet, initial, finals, rows, packed, current, data, history = parts
     state_set = set(states)
     names = [state for state, _ in history] + [current]
     problem = _history_error(state_set, initial, names)
     if problem is not None:
         raise ValueError(f"this pickled Morvane's history cannot be restored: {problem[1]}")
-    m = build(rows, state_set, set(alphabet), initial, set(finals), "of the pickled automaton")
+    if packed is not None:
+        m = unpack(packed, states, alphabet, initial, finals)
+    else:
+        m = build(rows, state_set, set(alphabet), initial, set(finals), "of the pickled automaton")
     return _restore(m, state_set, initial, current, data, history)
 
 
 def _reduce(m: Morvane) -> tuple[Callable[..., Morvane], tuple[Any, ...]]:
-    snapshot = _Snapshot(m)
+    snapshot = _Snapshot(m, packed="auto")
     parts = (
         snapshot.states,
         snapshot.alphabet,
         snapshot.initial,
         snapshot.finals,
         snapshot.rows,
+        snapshot.packed,
         snapshot.current,
         snapshot.data,
         snapshot.history,
@@ -218,6 +226,7 @@ def dumps(
     unsupported: Literal["raise", "omit"] = "raise",
     indent: int | None = None,
     sort_transitions: bool = False,
+    layout: Literal["auto", "rows", "packed"] = "auto",
 ) -> str:
     """``m`` as a JSON document (format ``"morvane"``, version 1).
 
@@ -238,12 +247,21 @@ def dumps(
     code-point order; the symbols within a row follow the automaton's own
     table, which differs between runs, unless ``sort_transitions=True`` (a
     little slower) makes the whole text the same for the same automaton.
+
+    ``layout`` chooses how the transitions are written: ``"rows"`` as
+    ``{state: {symbol: target}}``; ``"packed"`` as one base64 block of
+    target indexes (a row per state, a column per one-character alphabet
+    member, -1 for none), much faster to write and read for large automata;
+    ``"auto"`` (the default) packs tables of 65,536 to 50,000,000 cells of
+    which at least one in four holds a transition, and writes rows otherwise.
     """
     if not isinstance(m, Morvane):
         raise TypeError(f"dumps needs a Morvane, not {type_name(m)}")
     if unsupported not in ("raise", "omit"):
         raise ValueError(f"unsupported must be 'raise' or 'omit', not {shown(unsupported)}")
-    snapshot = _Snapshot(m, ordered=sort_transitions)
+    if layout not in ("auto", "rows", "packed"):
+        raise ValueError(f"layout must be 'auto', 'rows' or 'packed', not {shown(layout)}")
+    snapshot = _Snapshot(m, ordered=sort_transitions, packed=layout)
 
     values: list[object] = []
     omitted: list[int] = []
@@ -273,12 +291,15 @@ def dumps(
         "alphabet": snapshot.alphabet,
         "initial": snapshot.initial,
         "finals": snapshot.finals,
-        "transitions": snapshot.rows,
         "current": snapshot.current,
         "data": reference(snapshot.data, "data"),
         "history": history,
         "values": values,
     }
+    if snapshot.packed is None:
+        document["transitions"] = snapshot.rows
+    else:
+        document["packed_transitions"] = snapshot.packed
     if omitted:
         document["omitted"] = omitted
     try:
@@ -369,7 +390,7 @@ def loads(text: str | bytes | bytearray) -> Morvane:
     version = reader.field("version", int, "an integer")
     if version != VERSION:
         raise ValueError(f"version {version} cannot be read: this morvane_tools reads version {VERSION}")
-    unknown = sorted(set(document) - set(_KEYS) - set(_DATA_KEYS) - {"omitted"})
+    unknown = sorted(set(document) - set(_KEYS) - set(_DATA_KEYS) - {"omitted", "transitions", "packed_transitions"})
     if unknown:
         raise ValueError(f"the document has the unknown key {unknown[0]!r}")
 
@@ -380,13 +401,17 @@ def loads(text: str | bytes | bytearray) -> Morvane:
     current = reader.text("current")
     state_set, alphabet_set = set(states), set(alphabet)
 
-    rows = reader.field("transitions", dict, "an object of rows")
-    try:
-        origins = check_rows(rows)
-    except (TypeError, ValueError) as error:
-        raise ValueError(f"transitions: {error}") from None
-    if not origins <= state_set:
-        raise ValueError(f"transitions: the row {min(origins - state_set)!r} is not among the states")
+    packed = "packed_transitions" in document
+    if packed == ("transitions" in document):
+        raise ValueError('the document must hold exactly one of the keys "transitions" and "packed_transitions"')
+    if not packed:
+        rows = reader.field("transitions", dict, "an object of rows")
+        try:
+            origins = check_rows(rows)
+        except (TypeError, ValueError) as error:
+            raise ValueError(f"transitions: {error}") from None
+        if not origins <= state_set:
+            raise ValueError(f"transitions: the row {min(origins - state_set)!r} is not among the states")
 
     values: list[object] = reader.field("values", list, "an array")
     omitted: list[object] = document.get("omitted", [])  # type: ignore[assignment]
@@ -415,9 +440,12 @@ def loads(text: str | bytes | bytearray) -> Morvane:
     if problem is not None:
         where = "current" if problem[0] == len(history) else f"history[{problem[0]}]"
         raise ValueError(f"{where}: {problem[1]}")
-    try:
-        m = build(rows, state_set, alphabet_set, initial, set(finals), "of the document")
-    except (TypeError, ValueError) as error:
-        raise ValueError(f"transitions: {error}") from None
+    if packed:
+        m = unpack(document["packed_transitions"], states, alphabet, initial, finals)
+    else:
+        try:
+            m = build(rows, state_set, alphabet_set, initial, set(finals), "of the document")
+        except (TypeError, ValueError) as error:
+            raise ValueError(f"transitions: {error}") from None
     return _restore(m, state_set, initial, current, data, history)
 

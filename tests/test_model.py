@@ -484,7 +484,8 @@ class MorvaneMachine(RuleBasedStateMachine):
             assert sorted(twin.get_transitions()) == sorted(real.get_transitions())
             return
         if how == "json":
-            twin = morvane_tools.loads(morvane_tools.dumps(real, unsupported="omit"))
+            layout = data.draw(st.sampled_from(["rows", "packed"]), label="layout")
+            twin = morvane_tools.loads(morvane_tools.dumps(real, unsupported="omit", layout=layout))
             kept = json_value
         else:
             if any(isinstance(value, Probe) for value in [real.data, *(d for _, d in real.get_history())]):

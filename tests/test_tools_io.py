@@ -131,12 +131,16 @@ def test_graphviz_reads_every_drawing():
         assert run.returncode == 0 and "<svg" in run.stdout, run.stderr
 
 
-def document(**changes):
+def document(layout="rows", **changes):
     m = mt.from_table({"a": {"x": "b"}, "b": {}}, "a", {"b"})
     m.set_data([1]), m.step("x"), m.set_data({"k": "v"})
-    text = json.loads(mt.dumps(m))
+    text = json.loads(mt.dumps(m, layout=layout))
     text.update(changes)
     return json.dumps(text)
+
+
+def packed(targets, symbols="x"):
+    return document("packed", packed_transitions={"symbols": symbols, "targets": targets})
 
 
 @pytest.mark.parametrize("text, words", [
@@ -167,8 +171,15 @@ def document(**changes):
     (document(history=[["a"]]), "history[0] must be an array [state, index into values]"),
     (document(omitted=[5]), "omitted[0] must be an index"),
     ('{"format": "morvane", "version": 1, "x": NaN}', "NaN is not a JSON value"),
+    (document("packed", transitions={}), 'exactly one of the keys "transitions" and "packed_transitions"'),
+    (packed("AQAAAP////8=", symbols="y"), "packed_transitions.symbols must be the alphabet's one-character"),
+    (packed("AQAAAP////8"), "packed_transitions.targets is not base64"),
+    (packed("AQAAAP//"), "holds 6 bytes; 2 states x 1 symbols need 8"),
+    (packed("AgAAAP////8="), "the cell of state 'a' and symbol 'x' holds 2, which is neither -1 nor"),
+    (packed(5), "packed_transitions.targets must be a base64 string"),
 ])
 def test_loads_refuses_malformed_documents_with_the_place(text, words):
+    assert mt.loads(packed("AQAAAP////8=")).get_transitions() == [("a", "x", "b")]  # the sound document
     with pytest.raises(ValueError) as caught:
         mt.loads(text)
     assert words in str(caught.value)

@@ -285,6 +285,22 @@ def test_arguments_are_checked():
         tools.count_words(m, -1)
     with pytest.raises(TypeError, match="length must be an int"):
         list(tools.words(m, 1.5))
+    # The dense form reaches native code: a table that does not describe an
+    # automaton is refused before any index is followed.
+    for symbols, targets, finals, initial in (
+        ("a", array("i", [5]), bytearray(1), 0),  # target beyond the states
+        ("a", array("i", [-2]), bytearray(1), 0),
+        ("ab", array("i", [0]), bytearray(1), 0),  # a short row
+        ("a", array("i", [0]), bytearray(1), 3),  # initial beyond the states
+        ("a", array("i"), bytearray(), 0),  # no state at all
+        ("a", array("d", [0.0]), bytearray(1), 0),  # not a table of int
+    ):
+        d = _dfa.Dfa(symbols, targets, finals, initial)
+        for call in (_dfa.minimize, _dfa.to_morvane):
+            with pytest.raises(ValueError):
+                call(d)
+    with pytest.raises(ValueError, match="not distinct"):
+        _dfa.to_morvane(_dfa.Dfa("a", array("i", [1, 0]), bytearray(2), 0, ["x", "x"]))
     # Automata whose alphabets hold members that are not one character.
     odd = Morvane({"p"}, {"", "ab", "b"}, "p", set())
     assert set(tools.union(m, odd).get_alphabet()) == {"", "a", "ab", "b"}

@@ -133,6 +133,9 @@ private:
     // Up to 16 states and 16 classes: by pair of classes (first * classes +
     // second), the two transition functions composed, 16 bytes a pair.
     std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> pair_shuffles_{nullptr, nullptr};
+    // With the pairs, the class of each byte already scaled to a 16-byte
+    // offset: one-byte strings then find a pair with one multiply and one add.
+    std::vector<std::uint16_t> latin1_offsets_;
 };
 
 // The compiled walk of one table, built once plain walks of long inputs have

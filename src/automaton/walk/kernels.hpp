@@ -16,6 +16,7 @@ struct Tables {
     const std::uint32_t* rows32;
     const std::uint8_t* shuffles;  // 16 or 64 bytes a class, aligned
     const std::uint8_t* pair_shuffles;  // 16 bytes a pair of classes, aligned
+    const std::uint16_t* latin1_offsets;  // by byte: its class * 16, where pair_shuffles is set
 };
 
 // The input class of one code unit. For one-byte strings the first page is

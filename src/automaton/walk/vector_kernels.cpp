@@ -86,8 +86,9 @@ template <class Unit>
 __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables, const Unit* units,
                                                            std::size_t length, std::uint32_t state) noexcept {
     constexpr std::size_t K = kShuffleChains;
-    const auto* pairs = reinterpret_cast<const __m128i*>(tables.pair_shuffles);
-    const std::uint32_t classes = tables.classes;
+    const std::uint8_t* pairs = tables.pair_shuffles;
+    const std::uint16_t* offsets = tables.latin1_offsets;
+    const std::size_t classes = tables.classes;
     const ClassOf<Unit> class_of(tables);
     const __m128i identity = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i at = _mm_set1_epi8(static_cast<char>(state));
@@ -98,21 +99,25 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
         const Unit* p[K];
         for (std::size_t j = 0; j < K; ++j) p[j] = block + j * stretch;
         const Unit *p0 = p[0], *p1 = p[1], *p2 = p[2], *p3 = p[3], *p4 = p[4], *p5 = p[5], *p6 = p[6], *p7 = p[7];
+        // The byte offset of the pair's composed function.
         auto pair = [&](const Unit* q) __attribute__((always_inline)) {
-            return class_of(q[0]) * classes + class_of(q[1]);
+            if constexpr (sizeof(Unit) == 1)
+                return std::size_t{offsets[q[0]]} * classes + offsets[q[1]];
+            else
+                return std::size_t{class_of(q[0]) * classes + class_of(q[1])} * 16;
         };
         __m128i w0 = identity, w1 = identity, w2 = identity, w3 = identity;
         __m128i w4 = identity, w5 = identity, w6 = identity, w7 = identity;
         for (std::size_t i = stretch; i >= 2;) {
             i -= 2;
-            w0 = _mm_shuffle_epi8(w0, _mm_load_si128(pairs + pair(p0 + i)));
-            w1 = _mm_shuffle_epi8(w1, _mm_load_si128(pairs + pair(p1 + i)));
-            w2 = _mm_shuffle_epi8(w2, _mm_load_si128(pairs + pair(p2 + i)));
-            w3 = _mm_shuffle_epi8(w3, _mm_load_si128(pairs + pair(p3 + i)));
-            w4 = _mm_shuffle_epi8(w4, _mm_load_si128(pairs + pair(p4 + i)));
-            w5 = _mm_shuffle_epi8(w5, _mm_load_si128(pairs + pair(p5 + i)));
-            w6 = _mm_shuffle_epi8(w6, _mm_load_si128(pairs + pair(p6 + i)));
-            w7 = _mm_shuffle_epi8(w7, _mm_load_si128(pairs + pair(p7 + i)));
+            w0 = _mm_shuffle_epi8(w0, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p0 + i))));
+            w1 = _mm_shuffle_epi8(w1, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p1 + i))));
+            w2 = _mm_shuffle_epi8(w2, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p2 + i))));
+            w3 = _mm_shuffle_epi8(w3, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p3 + i))));
+            w4 = _mm_shuffle_epi8(w4, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p4 + i))));
+            w5 = _mm_shuffle_epi8(w5, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p5 + i))));
+            w6 = _mm_shuffle_epi8(w6, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p6 + i))));
+            w7 = _mm_shuffle_epi8(w7, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p7 + i))));
         }
         for (const __m128i& w : {w0, w1, w2, w3, w4, w5, w6, w7}) at = _mm_shuffle_epi8(w, at);
         done += K * stretch;
