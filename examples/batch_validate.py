@@ -4,7 +4,7 @@
 
 Writes PATH (default: a temporary file) with N lines (default 200,000), about
 half of them ISO dates (YYYY-MM-DD), the rest near misses. The pattern
-becomes one automaton; morvane_tools.enable_pickle() lets the automaton
+becomes one automaton (morvane_tools.from_regex); morvane_tools.enable_pickle() lets the automaton
 travel to the workers. The file is checked three ways, each counting the
 lines the automaton accepts:
 
@@ -32,20 +32,6 @@ import morvane_tools
 from morvane import Morvane
 
 PATTERN = r"\d{4}-\d{2}-\d{2}"
-
-
-def date_automaton() -> Morvane:
-    """The pattern as an automaton: from_regex where the toolkit has it, else
-    the same automaton written out as a table."""
-    from_regex = getattr(morvane_tools, "from_regex", None)
-    if from_regex is not None:
-        return from_regex(PATTERN)  # type: ignore[no-any-return]
-    shape = "dddd-dd-dd"
-    table = {
-        f"p{position}": dict.fromkeys("0123456789" if kind == "d" else "-", f"p{position + 1}")
-        for position, kind in enumerate(shape)
-    }
-    return morvane_tools.from_table(table, "p0", {f"p{len(shape)}"})
 
 
 def write_lines(path: Path, count: int) -> None:
@@ -112,7 +98,7 @@ def main(argv: list[str] | None = None) -> int:
     arguments = parser.parse_args(argv)
 
     morvane_tools.enable_pickle()
-    m = date_automaton()
+    m = morvane_tools.from_regex(PATTERN)
     print(f"pattern {PATTERN}: an automaton of {len(m.get_states())} states")
     with tempfile.TemporaryDirectory() as scratch:
         path = arguments.file or Path(scratch) / "lines.txt"

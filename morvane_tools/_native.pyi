@@ -53,3 +53,13 @@ def product_shortest_word(
 ) -> list[int] | None: ...
 def shortest_word(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> list[int] | None: ...
 def is_infinite(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> bool: ...
+def regex_automaton(
+    class_count: int,
+    accepts: Buffer,
+    exclusions: Buffer,
+    finals: Buffer,
+    follow: list[dict[int, int]],
+    column_class: Buffer,
+    max_states: int,
+    /,
+) -> tuple[bytes, bytearray] | None: ...

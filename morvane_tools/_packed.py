@@ -14,14 +14,11 @@ import base64
 import binascii
 import sys
 from array import array
-from typing import Literal
 
 from morvane import Morvane
 
 from morvane_tools import _dfa
 from morvane_tools._common import shown
-
-Layout = Literal["auto", "rows", "packed"]
 
 # With "auto", tables of fewer cells stay readable rows; tables of more cells
 # than the upper bound, or with fewer than one cell in four used, would make a
@@ -40,7 +37,7 @@ def _little_endian(targets: array[int]) -> bytes:
     return targets.tobytes()
 
 
-def pack(m: Morvane, states: list[str], alphabet: list[str], layout: Layout) -> dict[str, str] | None:
+def pack(m: Morvane, states: list[str], alphabet: list[str], layout: str) -> dict[str, str] | None:
     """The packed table of ``m``, or None where rows suit better ("auto")."""
     symbols = _column_symbols(alphabet)
     n, k = len(states), len(symbols)

@@ -21,11 +21,10 @@ import string
 from array import array
 from bisect import bisect_left, bisect_right
 from collections.abc import Iterable
-from operator import itemgetter
 
 from morvane import Morvane
 
-from . import _dfa
+from . import _dfa, _native
 from ._regex_syntax import (
     ASCII,
     DOTALL,
@@ -172,13 +171,16 @@ def _check_anchors(tree: Node) -> None:
 
 
 # -- alphabet and character sets ------------------------------------------------------
-def _named_codes(node: CharSet) -> Iterable[int]:
+def _named_codes(node: CharSet) -> list[range]:
+    """The code points a set names, as ranges without surrogates."""
+    named = []
     for low, high in node.ranges:
         if high < _SURROGATES[0] or low > _SURROGATES[1]:
-            yield from range(low, high + 1)
+            named.append(range(low, high + 1))
         else:
-            yield from range(low, min(high, _SURROGATES[0] - 1) + 1)
-            yield from range(max(low, _SURROGATES[1] + 1), high + 1)
+            named.append(range(low, min(high, _SURROGATES[0] - 1) + 1))
+            named.append(range(max(low, _SURROGATES[1] + 1), high + 1))
+    return named
 
 
 _LAST_CASED = 0x1F000  # no character from here on has a case mapping
@@ -243,11 +245,11 @@ def _alphabet(charsets: list[CharSet], given: object) -> str:
                 f"{node.text!r} at position {node.position} names more than {MAX_DEFAULT_ALPHABET} "
                 "characters; give the alphabet explicitly"
             )
-        named = list(_named_codes(node))
-        codes.update(named)
-        if node.flags & IGNORECASE:
-            for code in named:
-                codes.update(ord(v) for v in _case_variants(chr(code), bool(node.flags & ASCII)))
+        for named in _named_codes(node):
+            codes.update(named)
+            if node.flags & IGNORECASE:
+                for code in named:
+                    codes.update(map(ord, _case_variants(chr(code), bool(node.flags & ASCII))))
     if len(codes) > MAX_DEFAULT_ALPHABET:
         raise ValueError(f"the pattern names more than {MAX_DEFAULT_ALPHABET} characters; give the alphabet explicitly")
     return "".join(map(chr, sorted(codes)))
@@ -392,18 +394,25 @@ class _Builder:
 
     def link(self, last: dict[int, int], first: dict[int, int]) -> None:
         follow = self.follow
+        if not self.possessive_masks:  # every exclusion is 0 so far: merging is updating
+            for p in last:
+                follow[p].update(first)
+            return
         for p, e in last.items():
             _merge(follow[p], first, e)
 
     def concat(self, a: Fragment, b: Fragment) -> Fragment:
         first_a, last_a, nullable_a, skip_a = a
         first_b, last_b, nullable_b, skip_b = b
-        self.link(last_a, first_b)
-        first = dict(first_a)
-        if nullable_a:
+        if last_a and first_b:
+            self.link(last_a, first_b)
+        first = first_a
+        if nullable_a and first_b:
+            first = dict(first_a)
             _merge(first, first_b, skip_a)
-        last = dict(last_b)
-        if nullable_b:
+        last = last_b
+        if nullable_b and last_a:
+            last = dict(last_b)
             _merge(last, last_a, skip_b)
         return first, last, nullable_a and nullable_b, skip_a | skip_b
 
@@ -506,58 +515,52 @@ class _Builder:
 
     # the whole automaton
     def build(self, tree: Node) -> _dfa.Dfa:
+        """Builds the position automaton of `tree`, then hands it to the native
+        side for the subset construction over classes, minimisation and the
+        spreading of classes back over the characters."""
         first, last, nullable, _skip = self.build_node(tree)
         self.follow[0] = first
-        masks = self.masks
         classes = self.classes()
-        n_classes = len(classes)
-        in_mask: dict[int, list[int]] = {}
+        k = len(classes)
+        if k == 0:  # an empty alphabet: one state, final when the empty string matches
+            return _dfa.Dfa(self.symbols, array("i"), bytearray([nullable]), 0)
+        rows: dict[int, bytes] = {}
 
-        def classes_in(mask: int) -> list[int]:
-            found = in_mask.get(mask)
+        def row(mask: int) -> bytes:
+            found = rows.get(mask)
             if found is None:
-                found = in_mask[mask] = [i for i, c in enumerate(classes) if c & mask]
+                found = rows[mask] = bytes([1 if c & mask else 0 for c in classes])
             return found
 
-        moves: list[list[tuple[int, int]]] = []
-        for p, edges in enumerate(self.follow):
-            by_class: dict[int, int] = {}
-            for q, e in edges.items():
-                bit = 1 << q
-                for c in classes_in(masks[q] & ~e):
-                    by_class[c] = by_class.get(c, 0) | bit
-            moves.append(list(by_class.items()))
-
-        final_bits = sum(1 << p for p in last) | (1 if nullable else 0)
-        index = {1: 0}
-        states = [1]
-        table: list[int] = []
-        limit = self.max_states
-        for state in states:
-            targets: dict[int, int] = {}
-            rest = state
-            while rest:
-                low_bit = rest & -rest
-                rest ^= low_bit
-                for c, bits in moves[low_bit.bit_length() - 1]:
-                    targets[c] = targets.get(c, 0) | bits
-            row = [-1] * n_classes
-            for c, bits in targets.items():
-                j = index.get(bits)
-                if j is None:
-                    j = index[bits] = len(states)
-                    if j >= limit:
-                        raise ValueError(
-                            f"the pattern needs more than max_states={limit} states before minimisation"
-                        )
-                    states.append(bits)
-                row[c] = j
-            table.extend(row)
-
-        representatives = "".join(self.symbols[(c & -c).bit_length() - 1] for c in classes)
-        finals = bytearray(1 if s & final_bits else 0 for s in states)
-        small = _dfa.minimize(_dfa.Dfa(representatives, array("i", table), finals, 0))
-        return self.spread(small, classes)
+        accepts = b"".join([bytes(k), *map(row, self.masks[1:])])
+        exclusions = [bytes(k)]
+        if self.possessive_masks:
+            numbers: dict[int, int] = {}
+            for edges in self.follow:
+                for q, e in edges.items():
+                    if e:
+                        number = numbers.get(e)
+                        if number is None:
+                            number = numbers[e] = len(exclusions)
+                            exclusions.append(row(e))
+                        edges[q] = number
+        finals = bytearray(len(self.masks))
+        for p in last:
+            finals[p] = 1
+        finals[0] = nullable
+        column_class = array("i", bytes(4 * len(self.symbols)))
+        for i, c in enumerate(classes):
+            while c:
+                low_bit = c & -c
+                c ^= low_bit
+                column_class[low_bit.bit_length() - 1] = i
+        result = _native.regex_automaton(
+            k, accepts, b"".join(exclusions), finals, self.follow, column_class, self.max_states
+        )
+        if result is None:
+            raise ValueError(f"the pattern needs more than max_states={self.max_states} states before minimisation")
+        targets, final_states = result
+        return _dfa.Dfa(self.symbols, _dfa.table_from_bytes(targets), final_states, 0)
 
     def classes(self) -> list[int]:
         """The alphabet cut into classes no mask tells apart, ordered by their
@@ -576,24 +579,3 @@ class _Builder:
             classes = split
         classes.sort(key=lambda c: c & -c)
         return classes
-
-    def spread(self, small: _dfa.Dfa, classes: list[int]) -> _dfa.Dfa:
-        """The class automaton as an automaton over every alphabet character."""
-        k = len(classes)
-        column_class = [0] * len(self.symbols)
-        for i, c in enumerate(classes):
-            while c:
-                low_bit = c & -c
-                c ^= low_bit
-                column_class[low_bit.bit_length() - 1] = i
-        targets = array("i")
-        if column_class:
-            pick = itemgetter(*column_class)
-            rows = small.targets
-            if len(column_class) == 1:
-                for s in range(small.n_states):
-                    targets.append(rows[s])
-            else:
-                for s in range(small.n_states):
-                    targets.extend(pick(rows[s * k : s * k + k]))
-        return _dfa.Dfa(self.symbols, targets, small.finals, small.initial)

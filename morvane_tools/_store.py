@@ -30,7 +30,7 @@ from morvane_tools._common import (
     shown,
     type_name,
 )
-from morvane_tools._packed import Layout, pack, unpack
+from morvane_tools._packed import pack, unpack
 from morvane_tools._table import build, check_rows
 
 FORMAT = "morvane"
@@ -42,7 +42,7 @@ _DATA_KEYS = ("values", "data", "history")
 class _Snapshot:
     """Everything a Morvane holds, read through its public methods."""
 
-    def __init__(self, m: Morvane, *, ordered: bool = False, packed: Layout | None = None) -> None:
+    def __init__(self, m: Morvane, *, ordered: bool = False, packed: str | None = None) -> None:
         self.states = m.get_states()
         self.alphabet = m.get_alphabet()
         self.initial = m.initial_state
@@ -226,7 +226,7 @@ def dumps(
     unsupported: Literal["raise", "omit"] = "raise",
     indent: int | None = None,
     sort_transitions: bool = False,
-    layout: Layout = "auto",
+    layout: Literal["auto", "rows", "packed"] = "auto",
 ) -> str:
     """``m`` as a JSON document (format ``"morvane"``, version 1).
 
@@ -356,6 +356,13 @@ def _refuse_constant(name: str) -> object:
     raise ValueError(f"{name} is not a JSON value")
 
 
+def _finite_float(text: str) -> float:
+    value = float(text)
+    if not math.isfinite(value):  # 1e999 reads as infinity, which dumps would refuse
+        raise ValueError(f"the number {shown(text)} is too large for a float")
+    return value
+
+
 def _parse(text: str | bytes | bytearray) -> object:
     if not isinstance(text, (str, bytes, bytearray)):
         raise TypeError(f"loads needs a str, bytes or bytearray, not {type_name(text)}")
@@ -363,7 +370,7 @@ def _parse(text: str | bytes | bytearray) -> object:
         with gc_paused():
             # A name given twice in one object counts once, the last one, as
             # json reads it; checking every object would cost a Python call each.
-            return json.loads(text, parse_constant=_refuse_constant)
+            return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite_float)
     except json.JSONDecodeError as error:
         raise ValueError(f"not a JSON document: {error}") from None
     except RecursionError:

@@ -8,6 +8,7 @@
 #include "algorithms.hpp"
 #include "instances.hpp"
 #include "python.hpp"
+#include "regex_automaton.hpp"
 
 namespace morvane_tools {
 namespace {
@@ -161,6 +162,8 @@ PyMethodDef functions[] = {
      nullptr},
     {"shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shortest_word_entry)), METH_FASTCALL, nullptr},
     {"is_infinite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_infinite_entry)), METH_FASTCALL, nullptr},
+    {"regex_automaton", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(regex_automaton_entry)), METH_FASTCALL,
+     nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
