@@ -356,6 +356,13 @@ def _refuse_constant(name: str) -> object:
     raise ValueError(f"{name} is not a JSON value")
 
 
+def _finite_float(text: str) -> float:
+    value = float(text)
+    if not math.isfinite(value):  # 1e999 reads as infinity, which dumps would refuse
+        raise ValueError(f"the number {shown(text)} is too large for a float")
+    return value
+
+
 def _parse(text: str | bytes | bytearray) -> object:
     if not isinstance(text, (str, bytes, bytearray)):
         raise TypeError(f"loads needs a str, bytes or bytearray, not {type_name(text)}")
@@ -363,7 +370,7 @@ def _parse(text: str | bytes | bytearray) -> object:
         with gc_paused():
             # A name given twice in one object counts once, the last one, as
             # json reads it; checking every object would cost a Python call each.
-            return json.loads(text, parse_constant=_refuse_constant)
+            return json.loads(text, parse_constant=_refuse_constant, parse_float=_finite_float)
     except json.JSONDecodeError as error:
         raise ValueError(f"not a JSON document: {error}") from None
     except RecursionError:

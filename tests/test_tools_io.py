@@ -171,6 +171,7 @@ def packed(targets, symbols="x"):
     (document(history=[["a"]]), "history[0] must be an array [state, index into values]"),
     (document(omitted=[5]), "omitted[0] must be an index"),
     ('{"format": "morvane", "version": 1, "x": NaN}', "NaN is not a JSON value"),
+    (document(values=[1e999]).replace("Infinity", "1e999"), "the number '1e999' is too large for a float"),
     (document("packed", transitions={}), 'exactly one of the keys "transitions" and "packed_transitions"'),
     (packed("AQAAAP////8=", symbols="y"), "packed_transitions.symbols must be the alphabet's one-character"),
     (packed("AQAAAP////8"), "packed_transitions.targets is not base64"),

@@ -3,6 +3,7 @@
 // time, and never change the record.
 #include "automaton/automaton.hpp"
 #include "automaton/errors.hpp"
+#include "automaton/utf8.hpp"
 
 namespace morvane {
 
@@ -117,7 +118,7 @@ StatePath Automaton::simulate(InputText input) const {
         std::string message = "Erro: Nao ha transicao definida a partir do estado '";
         message += name_at(last);
         message += "' com o simbolo '";
-        append_utf8(message, unit_at(input, consumed));
+        utf8::append(message, unit_at(input, consumed));
         message += "'.";
         throw EngineError(EngineError::Kind::value, std::move(message));
     }

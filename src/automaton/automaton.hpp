@@ -18,7 +18,7 @@
 #include "automaton/history.hpp"
 #include "automaton/object.hpp"
 #include "automaton/text_set.hpp"
-#include "automaton/transitions.hpp"
+#include "automaton/transition_table.hpp"
 
 namespace morvane {
 

@@ -1,11 +1,13 @@
 // Naming the context data's type and rewriting the data as text or integer.
 //
-// This is the one part of the engine that calls into Python code of the
-// caller's (__str__, __index__, the unraisable hook). It runs under the
-// exclusive borrow, so such code cannot reach this record while it runs.
+// The engine holds Python objects only as context data and history
+// snapshots, and this is the one unit of it that calls into the interpreter
+// for them: type names, str(), the integer conversion, the unraisable hook,
+// and through them Python code of the caller's (__str__, __index__). It runs
+// under a borrow, so such code cannot change this record while it runs.
 #include "automaton/automaton.hpp"
 #include "automaton/errors.hpp"
-#include "binding/conversions.hpp"
+#include "automaton/python_text.hpp"
 
 namespace morvane {
 
@@ -71,7 +73,7 @@ void Automaton::transform_data(Text data_type_result, Text operation, Handle ass
     } else if (data_type_result == "str") {
         std::string base;
         Text data_text;
-        if (binding::to_text(data_.ptr(), data_text)) {
+        if (python::to_text(data_.ptr(), data_text)) {
             base = data_text;
         } else {
             PyErr_Clear();
@@ -79,22 +81,22 @@ void Automaton::transform_data(Text data_type_result, Text operation, Handle ass
         }
         if (operation == "concat") {
             Text suffix;
-            if (!binding::to_text(assert_val.ptr(), suffix)) throw PythonErrorSet{};
+            if (!python::to_text(assert_val.ptr(), suffix)) throw PythonErrorSet{};
             base += suffix;
         }
         // A new object even for one Latin-1 character, which the
         // interpreter's own decoder would share.
-        result = Object::steal(binding::new_str(base));
+        result = Object::steal(python::new_str(base));
     } else if (data_type_result == "int") {
         std::int64_t value = 0;
-        if (!binding::to_int64(data_.ptr(), value)) {
+        if (!python::to_int64(data_.ptr(), value)) {
             if (!is_ordinary_error()) throw PythonErrorSet{};
             PyErr_Clear();
             value = 0;
         }
         if (operation == "add") {
             std::int64_t addend = 0;
-            if (!binding::to_int64(assert_val.ptr(), addend)) throw PythonErrorSet{};
+            if (!python::to_int64(assert_val.ptr(), addend)) throw PythonErrorSet{};
             // Two's-complement wrap-around, done in unsigned arithmetic where it is defined.
             value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) + static_cast<std::uint64_t>(addend));
         }

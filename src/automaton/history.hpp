@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "automaton/object.hpp"
-#include "automaton/transitions.hpp"
+#include "automaton/transition_table.hpp"
 
 namespace morvane {
 

@@ -1,13 +1,16 @@
-// Keyed hashing for the automaton's sets and its transition table.
+// Keyed hashing and the one hash table of the engine, which holds the
+// automaton's sets and its hashed transition cells.
 //
 // The key is drawn at random once per process, so which names collide, and
 // the order in which a table iterates, differ from run to run: an input
 // cannot be crafted in advance to degrade the tables into linear scans.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace morvane::hashing {
 
@@ -95,9 +98,126 @@ inline std::uint64_t hash_u64(std::uint64_t value) noexcept {
 
 // Open-addressing table size: a power of two at least twice `count`.
 inline std::size_t table_size_for(std::size_t count) noexcept {
-    std::size_t size = 8;
+    std::size_t size = 16;
     while (size < count * 2) size <<= 1;
     return size;
 }
+
+// A map from nonzero 64-bit keys to values by open addressing: linear
+// probing, deletion by backward shift (no tombstones, so probe runs stay
+// short however many entries come and go), keys and values in two arrays.
+// It grows at three quarters full and, after an erase, shrinks below one
+// eighth full, to about half full either way: its size follows the live
+// count without rebuilding on every add and remove near a threshold.
+// With KeysAreHashes the keys are hashes already and choose their slot as
+// they are; other keys are mixed with the process's key first.
+template <class Value, bool KeysAreHashes>
+class ProbingMap {
+public:
+    std::size_t size() const noexcept { return count_; }
+
+    // The value of the first entry under `key` that accept(value) takes, or null.
+    template <class Accept>
+    const Value* find(std::uint64_t key, Accept&& accept) const noexcept {
+        if (count_ == 0) return nullptr;
+        const std::size_t mask = keys_.size() - 1;
+        for (std::size_t slot = home(key) & mask;; slot = (slot + 1) & mask) {
+            if (keys_[slot] == key && accept(values_[slot])) return &values_[slot];
+            if (keys_[slot] == 0) return nullptr;
+        }
+    }
+    const Value* find(std::uint64_t key) const noexcept {
+        return find(key, [](const Value&) { return true; });
+    }
+
+    // Room for `count` entries without growing.
+    void reserve(std::size_t count) {
+        if (count * 4 > keys_.size() * 3) rehash(table_size_for(count));
+    }
+    // Adds an entry, beside any other under the same key.
+    void insert(std::uint64_t key, Value value) {
+        if ((count_ + 1) * 4 > keys_.size() * 3) rehash(keys_.empty() ? table_size_for(0) : keys_.size() * 2);
+        place(key, value);
+        ++count_;
+    }
+    // Adds an entry unless `key` has one; false when it has.
+    bool insert_unique(std::uint64_t key, Value value) {
+        if (find(key)) return false;
+        insert(key, value);
+        return true;
+    }
+    // Removes the entry under `key`, for maps whose keys are unique; false when absent.
+    bool erase(std::uint64_t key) noexcept {
+        if (count_ == 0) return false;
+        const std::size_t mask = keys_.size() - 1;
+        std::size_t hole = home(key) & mask;
+        for (; keys_[hole] != key; hole = (hole + 1) & mask)
+            if (keys_[hole] == 0) return false;
+        // Pull later members of the probe run back over the hole.
+        for (std::size_t next = (hole + 1) & mask; keys_[next] != 0; next = (next + 1) & mask) {
+            const std::size_t wanted = home(keys_[next]) & mask;
+            if (((next - wanted) & mask) >= ((next - hole) & mask)) {
+                keys_[hole] = keys_[next];
+                values_[hole] = values_[next];
+                hole = next;
+            }
+        }
+        keys_[hole] = 0;
+        values_[hole] = Value{};
+        --count_;
+        if (keys_.size() > table_size_for(0) && count_ * 8 < keys_.size()) {
+            try {
+                rehash(table_size_for(count_));
+            } catch (...) {
+                // The entry is gone; the larger table only costs memory.
+            }
+        }
+        return true;
+    }
+
+    // visit(key, value) for every entry, in slot order.
+    template <class Visit>
+    void for_each(Visit&& visit) const {
+        for (std::size_t slot = 0; slot < keys_.size(); ++slot)
+            if (keys_[slot] != 0) visit(keys_[slot], values_[slot]);
+    }
+
+    // Frees everything now rather than when the map is destroyed.
+    void release() noexcept {
+        std::vector<std::uint64_t>().swap(keys_);
+        std::vector<Value>().swap(values_);
+        count_ = 0;
+    }
+
+private:
+    static std::uint64_t home(std::uint64_t key) noexcept {
+        if constexpr (KeysAreHashes)
+            return key;
+        else
+            return hash_u64(key);
+    }
+
+    // Where `key` goes in a table that has room, after any entry under it.
+    void place(std::uint64_t key, Value value) noexcept {
+        const std::size_t mask = keys_.size() - 1;
+        std::size_t slot = home(key) & mask;
+        while (keys_[slot] != 0) slot = (slot + 1) & mask;
+        keys_[slot] = key;
+        values_[slot] = value;
+    }
+
+    void rehash(std::size_t slots) {
+        std::vector<std::uint64_t> old_keys(slots, 0);
+        std::vector<Value> old_values(slots, Value{});
+        old_keys.swap(keys_);
+        old_values.swap(values_);
+        for (std::size_t slot = 0; slot < old_keys.size(); ++slot)
+            if (old_keys[slot] != 0) place(old_keys[slot], old_values[slot]);
+    }
+
+    std::vector<std::uint64_t> keys_;  // 0 marks a free slot
+    std::vector<Value> values_;
+    std::size_t count_ = 0;
+};
 
 }  // namespace morvane::hashing

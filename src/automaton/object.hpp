@@ -21,7 +21,6 @@ public:
 
     PyObject* ptr() const noexcept { return ptr_; }
     explicit operator bool() const noexcept { return ptr_ != nullptr; }
-    bool is(Handle other) const noexcept { return ptr_ == other.ptr_; }
 
 protected:
     PyObject* ptr_ = nullptr;

@@ -24,16 +24,10 @@ public:
 
     // Position of `text` in code-point order, or npos.
     std::uint32_t find(std::string_view text) const noexcept {
-        if (members_.empty()) return npos;
-        const std::uint64_t hash = hashing::hash_bytes(text);
-        const std::uint64_t tag = hash >> 32;
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            const std::uint64_t entry = slots_[slot];
-            if (entry == 0) return npos;
-            const std::uint32_t index = static_cast<std::uint32_t>(entry) - 1;
-            if ((entry >> 32) == tag && hashing::same_bytes(members_[index], text)) return index;
-        }
+        const std::uint32_t* index = indexes_.find(key_of(text), [&](std::uint32_t candidate) {
+            return hashing::same_bytes(members_[candidate], text);
+        });
+        return index ? *index : npos;
     }
     bool contains(std::string_view text) const noexcept { return find(text) != npos; }
 
@@ -46,10 +40,14 @@ public:
     void release() noexcept;
 
 private:
+    // The member's hash with the top bit set: never 0, and its low bits, which
+    // choose the slot, are the hash's own.
+    static std::uint64_t key_of(std::string_view text) noexcept {
+        return hashing::hash_bytes(text) | (std::uint64_t{1} << 63);
+    }
+
     std::vector<std::string> members_;
-    // (high half of the member's hash << 32) | (member index + 1); 0 marks a
-    // free slot. The stored hash half skips most comparisons of other names.
-    std::vector<std::uint64_t> slots_;
+    hashing::ProbingMap<std::uint32_t, true> indexes_;  // hash -> position in members_
 };
 
 }  // namespace morvane

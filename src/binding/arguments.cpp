@@ -6,16 +6,19 @@
 
 namespace morvane::binding {
 
-namespace {
-
-void intern_names(Signature& signature) noexcept {
-    signature.interning_tried = true;
+bool intern_names(Signature& signature) noexcept {
     for (std::size_t index = 0; index < signature.count; ++index) {
+        if (signature.interned[index]) continue;
         const std::string_view name = signature.names[index];
-        signature.interned[index] = PyUnicode_InternFromString(std::string(name).c_str());
-        if (!signature.interned[index]) PyErr_Clear();  // content matching still works
+        PyObject* text = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+        if (!text) return false;
+        PyUnicode_InternInPlace(&text);
+        signature.interned[index] = text;
     }
+    return true;
 }
+
+namespace {
 
 bool same_text(PyObject* keyword, std::string_view name) noexcept {
     // Parameter names are ASCII, so only an ASCII keyword can equal one; a
@@ -91,7 +94,6 @@ bool bind_all(Signature& signature, PyObject* const* positional, Py_ssize_t coun
         raise_too_many(signature, count);
         return false;
     }
-    if (!signature.interning_tried) intern_names(signature);
     for (std::size_t index = 0; index < signature.count; ++index)
         bound[index] = static_cast<Py_ssize_t>(index) < count ? positional[index] : nullptr;
     if (!for_each_keyword([&](PyObject* keyword, PyObject* value) {

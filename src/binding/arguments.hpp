@@ -4,7 +4,8 @@
 // Binding works on the interpreter's argument vector in place: the bound
 // values are borrowed pointers in a caller-provided array, and a keyword
 // name is matched first by identity against our interned names (the usual
-// case, since the interpreter interns keyword names), then by content.
+// case, since the interpreter interns keyword names), then by content. The
+// names are interned when the module executes, before any call can come.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -29,9 +30,11 @@ struct Signature {
     const char* method;
     std::size_t count;
     std::array<std::string_view, kMaxParameters> names{};
-    std::array<PyObject*, kMaxParameters> interned{};  // made on first use; null if that failed
-    bool interning_tried = false;
+    std::array<PyObject*, kMaxParameters> interned{};  // made once, when the module first executes; never released
 };
+
+// Interns the parameter names once; false with the error set when that fails.
+bool intern_names(Signature& signature) noexcept;
 
 // Vectorcall form, any call shape. `bound` receives `signature.count`
 // borrowed pointers.

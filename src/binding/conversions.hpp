@@ -1,60 +1,40 @@
-// Conversions between Python objects and the engine's values.
-//
-// Argument conversions return false with a Python exception set; the frame
-// adds the "while processing" note. Result conversions return a new
-// reference, or nullptr with an exception set.
+// Conversions of arguments, chosen by the engine's parameter type: one
+// from_python overload per type. Each returns false with a Python exception
+// set; the frame adds the "while processing" note.
 #pragma once
 
-#include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "automaton/automaton.hpp"
+#include "automaton/python_text.hpp"
 
 namespace morvane::binding {
 
-// ---- arguments
-bool to_text_general(PyObject* object, Text& out) noexcept;
+// Text: a str (or subclass) as UTF-8, viewed in place for the call.
+inline bool from_python(PyObject* object, Text& out) noexcept { return python::to_text(object, out); }
+
 bool to_symbol_general(PyObject* object, Symbol& out) noexcept;
 
-// The characters of a compact ASCII str, which are its UTF-8 as they stand.
-inline const char* ascii_data(PyObject* text) noexcept {
-    return reinterpret_cast<const char*>(reinterpret_cast<PyASCIIObject*>(text) + 1);
-}
-
-// A str (or subclass) as UTF-8. The view lives as long as the object.
-inline bool to_text(PyObject* object, Text& out) noexcept {
-    if (PyUnicode_Check(object) && PyUnicode_IS_COMPACT_ASCII(object)) {
-        out = Text(ascii_data(object), static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
-        return true;
-    }
-    return to_text_general(object, out);
-}
-
-// A str of exactly one code point.
-inline bool to_symbol(PyObject* object, Symbol& out) noexcept {
+// Symbol: a str of exactly one code point.
+inline bool from_python(PyObject* object, Symbol& out) noexcept {
     if (PyUnicode_Check(object) && PyUnicode_IS_COMPACT_ASCII(object) && PyUnicode_GET_LENGTH(object) == 1) {
-        out = Symbol{static_cast<unsigned char>(*ascii_data(object))};
+        out = Symbol{static_cast<unsigned char>(*python::ascii_data(object))};
         return true;
     }
     return to_symbol_general(object, out);
 }
-// A str read in place, after checking it holds no lone surrogate.
-bool to_input(PyObject* object, InputText& out) noexcept;
+
+// A whole input: a str read in place, after checking it holds no lone surrogate.
+bool from_python(PyObject* object, InputText& out) noexcept;
+
 // A set or frozenset (or subclass) of str, each member as UTF-8.
-bool to_text_set(PyObject* object, std::vector<std::string>& out) noexcept;
-// The interpreter's own integer conversion (int or __index__), 64-bit.
-bool to_int64(PyObject* object, std::int64_t& out) noexcept;
+bool from_python(PyObject* object, std::vector<std::string>& out) noexcept;
 
-// TypeError "'<type>' object is not an instance of '<expected>'".
-void raise_cast_error(PyObject* object, const char* expected) noexcept;
-
-// ---- results
-// Each call makes a new str: no result shares an object with another or
-// with the instance (the empty string excepted: the interpreter has one).
-PyObject* new_str(std::string_view utf8) noexcept;
-PyObject* new_symbol(Symbol symbol) noexcept;
-PyObject* new_str_list(std::span<const std::string> texts) noexcept;
+// Any object: not converted, handed over as it is.
+inline bool from_python(PyObject* object, Handle& out) noexcept {
+    out = Handle(object);
+    return true;
+}
 
 }  // namespace morvane::binding

@@ -41,6 +41,7 @@ void raise_panic(const char* message) noexcept {
 }
 
 void abort_uncaught_panic() noexcept {
+    // The words are fixed by the system's contract, not chosen here.
     std::fputs("uncaught panic at ffi boundary\n", stderr);
     std::fflush(stderr);
     std::abort();
@@ -59,20 +60,6 @@ void add_processing_note(std::string_view parameter) noexcept {
     }
     PyErr_Clear();  // a failure to add the note is dropped
     PyErr_SetRaisedException(Object(error).release());
-}
-
-}  // namespace morvane::binding
-
-#include "binding/borrow.hpp"
-
-namespace morvane::binding {
-
-void raise_borrow_error(Access access, const BorrowFlag& flag) noexcept {
-    if (!flag.built()) {
-        PyErr_SetString(PyExc_TypeError, "'Morvane' object was not initialised by Morvane(...)");
-        return;
-    }
-    PyErr_SetString(PyExc_RuntimeError, access == Access::shared ? "Already mutably borrowed" : "Already borrowed");
 }
 
 }  // namespace morvane::binding

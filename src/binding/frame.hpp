@@ -4,19 +4,16 @@
 //         -> convert result -> release borrow
 //
 // An entry is generated from the engine's member function alone: its
-// parameter types choose the conversions, its constness chooses the borrow
-// (const: shared, otherwise exclusive) and its return type the result
-// conversion. The registration table names the function and its parameters.
+// parameter types choose the conversions (from_python, conversions.hpp), its
+// constness chooses the borrow (const: shared, otherwise exclusive) and its
+// return type the result conversion (to_python, results.hpp). The
+// registration table names the function and its parameters.
 #pragma once
 
 #include <array>
-#include <optional>
-#include <span>
-#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "automaton/automaton.hpp"
 #include "binding/arguments.hpp"
@@ -24,39 +21,9 @@
 #include "binding/conversions.hpp"
 #include "binding/errors.hpp"
 #include "binding/instance.hpp"
+#include "binding/results.hpp"
 
 namespace morvane::binding {
-
-// ---- argument conversions, chosen by the engine's parameter type ---------
-
-template <class T>
-struct ArgumentConversion;
-template <>
-struct ArgumentConversion<Text> {
-    static bool convert(PyObject* object, Text& out) noexcept { return to_text(object, out); }
-};
-template <>
-struct ArgumentConversion<Symbol> {
-    static bool convert(PyObject* object, Symbol& out) noexcept { return to_symbol(object, out); }
-};
-template <>
-struct ArgumentConversion<InputText> {
-    static bool convert(PyObject* object, InputText& out) noexcept { return to_input(object, out); }
-};
-template <>
-struct ArgumentConversion<std::vector<std::string>> {
-    static bool convert(PyObject* object, std::vector<std::string>& out) noexcept {
-        return to_text_set(object, out);
-    }
-};
-// Any object: not converted, handed over as it is.
-template <>
-struct ArgumentConversion<Handle> {
-    static bool convert(PyObject* object, Handle& out) noexcept {
-        out = Handle(object);
-        return true;
-    }
-};
 
 // Converts the bound arguments in parameter order; the first failure stops
 // the rest and carries a note naming its parameter.
@@ -64,27 +31,12 @@ template <class Values, std::size_t... I>
 bool convert_arguments(const Signature& signature, PyObject* const* bound, Values& values,
                        std::index_sequence<I...>) noexcept {
     auto convert_one = [&](PyObject* object, auto& value, std::string_view name) {
-        using Value = std::remove_reference_t<decltype(value)>;
-        if (ArgumentConversion<Value>::convert(object, value)) return true;
+        if (from_python(object, value)) return true;
         add_processing_note(name);
         return false;
     };
     return (convert_one(bound[I], std::get<I>(values), signature.names[I]) && ...);
 }
-
-// ---- result conversions ------------------------------------------------------
-
-inline PyObject* to_python(bool value) noexcept { return Py_NewRef(value ? Py_True : Py_False); }
-inline PyObject* to_python(std::size_t count) noexcept { return PyLong_FromSize_t(count); }
-inline PyObject* to_python(std::string_view text) noexcept { return new_str(text); }
-inline PyObject* to_python(const std::string& text) noexcept { return new_str(text); }
-inline PyObject* to_python(Handle stored) noexcept { return Py_NewRef(stored.ptr()); }
-inline PyObject* to_python(std::span<const std::string> texts) noexcept { return new_str_list(texts); }
-PyObject* to_python(const std::vector<TransitionView>& transitions) noexcept;
-PyObject* to_python(const std::vector<Symbol>& symbols) noexcept;
-PyObject* to_python(const std::vector<HistoryView>& entries) noexcept;
-PyObject* to_python(const std::optional<HistoryView>& entry) noexcept;
-PyObject* to_python(const StatePath& path) noexcept;
 
 // ---- what an engine operation looks like -------------------------------------
 
@@ -144,15 +96,10 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
     });
 }
 
-// Methods without parameters: the interpreter has already refused arguments.
-template <auto Op>
-PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
-    return guarded<PyObject*>(nullptr, [&] { return run_borrowed<Op>(self, [](auto&) { return true; }); });
-}
-
-// Read-only properties.
-template <auto Op>
-PyObject* getter_entry(PyObject* self, void*) noexcept {
+// Methods without parameters (the interpreter has already refused any
+// argument; Unused is PyObject) and read-only properties (Unused is void).
+template <auto Op, class Unused>
+PyObject* plain_entry(PyObject* self, Unused*) noexcept {
     return guarded<PyObject*>(nullptr, [&] { return run_borrowed<Op>(self, [](auto&) { return true; }); });
 }
 

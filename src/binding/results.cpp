@@ -1,22 +1,37 @@
-// Result conversions for the engine's composite results.
-#include "binding/frame.hpp"
+#include "binding/results.hpp"
 
 namespace morvane::binding {
 
 namespace {
 
-// A new list of `count` items made by make(index); null with the error set
-// when any item fails.
-template <class Make>
-PyObject* new_list(std::size_t count, Make&& make) noexcept {
+// The one list builder: a new list of `count` items. fill(put) calls
+// put(make) once per item in order, make() giving a new reference or null;
+// after a failure no further item is made and the result is null with the
+// error set.
+template <class Fill>
+PyObject* new_list(std::size_t count, Fill&& fill) noexcept {
     Object list = Object::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!list) return nullptr;
-    for (std::size_t index = 0; index < count; ++index) {
-        PyObject* item = make(index);
-        if (!item) return nullptr;
-        PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(index), item);
-    }
-    return list.release();
+    Py_ssize_t filled = 0;
+    bool failed = false;
+    auto put = [&](auto&& make) {
+        if (failed) return;
+        PyObject* item = make();
+        if (item)
+            PyList_SET_ITEM(list.ptr(), filled++, item);
+        else
+            failed = true;
+    };
+    fill(put);
+    return failed ? nullptr : list.release();
+}
+
+// A list of make(0), make(1), ...
+template <class Make>
+PyObject* list_of(std::size_t count, Make&& make) noexcept {
+    return new_list(count, [&](auto& put) {
+        for (std::size_t index = 0; index < count; ++index) put([&] { return make(index); });
+    });
 }
 
 // A new tuple that takes over the given new references; null if any is null.
@@ -36,45 +51,40 @@ PyObject* new_tuple(Items... items) noexcept {
 }
 
 PyObject* history_pair(const HistoryView& entry) noexcept {
-    return new_tuple(new_str(entry.state), Py_NewRef(entry.data.ptr()));
+    return new_tuple(python::new_str(entry.state), Py_NewRef(entry.data.ptr()));
 }
 
 }  // namespace
 
+PyObject* to_python(std::span<const std::string> texts) noexcept {
+    return list_of(texts.size(), [&](std::size_t index) { return python::new_str(texts[index]); });
+}
+
 PyObject* to_python(const std::vector<TransitionView>& transitions) noexcept {
-    return new_list(transitions.size(), [&](std::size_t index) {
+    return list_of(transitions.size(), [&](std::size_t index) {
         const TransitionView& transition = transitions[index];
-        return new_tuple(new_str(transition.origin), new_symbol(transition.symbol), new_str(transition.target));
+        return new_tuple(python::new_str(transition.origin), python::new_symbol(transition.symbol.code_point),
+                         python::new_str(transition.target));
     });
 }
 
 PyObject* to_python(const std::vector<Symbol>& symbols) noexcept {
-    return new_list(symbols.size(), [&](std::size_t index) { return new_symbol(symbols[index]); });
+    return list_of(symbols.size(), [&](std::size_t index) { return python::new_symbol(symbols[index].code_point); });
 }
 
 PyObject* to_python(const std::vector<HistoryView>& entries) noexcept {
-    return new_list(entries.size(), [&](std::size_t index) { return history_pair(entries[index]); });
+    return list_of(entries.size(), [&](std::size_t index) { return history_pair(entries[index]); });
 }
 
 PyObject* to_python(const std::optional<HistoryView>& entry) noexcept {
     return entry ? history_pair(*entry) : Py_NewRef(Py_None);
 }
 
+// The path is walked again while its list fills.
 PyObject* to_python(const StatePath& path) noexcept {
-    Object list = Object::steal(PyList_New(static_cast<Py_ssize_t>(path.size())));
-    if (!list) return nullptr;
-    Py_ssize_t filled = 0;
-    bool failed = false;
-    path.for_each([&](Position at) {
-        if (failed) return;
-        PyObject* text = new_str(path.automaton->name_at(at));
-        if (!text) {
-            failed = true;
-            return;
-        }
-        PyList_SET_ITEM(list.ptr(), filled++, text);
+    return new_list(path.size(), [&](auto& put) {
+        path.for_each([&](Position at) { put([&] { return python::new_str(path.automaton->name_at(at)); }); });
     });
-    return failed ? nullptr : list.release();
 }
 
 }  // namespace morvane::binding

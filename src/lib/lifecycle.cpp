@@ -10,9 +10,9 @@ namespace morvane::lib {
 
 using binding::Instance;
 
-namespace {
-
 binding::Signature constructor_signature{"__new__", {"states", "alphabet", "initial", "finals"}};
+
+namespace {
 
 // Releasing an instance releases its context data and snapshots, which may
 // be the last reference to another instance, and so on: a long chain would

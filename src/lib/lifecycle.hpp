@@ -4,7 +4,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "binding/arguments.hpp"
+
 namespace morvane::lib {
+
+extern binding::Signature constructor_signature;
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
 void deallocate(PyObject* self) noexcept;

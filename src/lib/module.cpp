@@ -22,12 +22,12 @@ PyMethodDef with_parameters(const char* doc) {
 
 template <auto Op>
 PyMethodDef without_parameters(const char* name, const char* doc) {
-    return {name, &binding::noargs_entry<Op>, METH_NOARGS, doc};
+    return {name, &binding::plain_entry<Op, PyObject>, METH_NOARGS, doc};
 }
 
 template <auto Op>
 PyGetSetDef property(const char* name) {
-    return {name, &binding::getter_entry<Op>, nullptr, nullptr, nullptr};
+    return {name, &binding::plain_entry<Op, void>, nullptr, nullptr, nullptr};
 }
 
 Signature add_transition{"add_transition", {"of", "with", "for_"}};
@@ -109,7 +109,7 @@ PyType_Slot class_slots[] = {
 
 // Not a base type, no cyclic GC, no instance dict, no weak references.
 PyType_Spec class_spec = {
-    "builtins.Morvane",
+    "builtins.Morvane",  // the full name is fixed by the module's contract with its callers
     static_cast<int>(sizeof(binding::Instance)),
     0,
     Py_TPFLAGS_DEFAULT,
@@ -120,9 +120,18 @@ PyType_Spec class_spec = {
 
 PyObject* morvane_class = nullptr;  // lives until the process ends
 
+// Keyword names compared by identity in every call, interned once here.
+bool intern_parameter_names() noexcept {
+    for (Signature* signature : {&constructor_signature, &add_transition, &remove_transition, &has_transition, &step,
+                                 &force_state, &accept, &simulate, &is_final, &set_data, &update_context,
+                                 &transform_data})
+        if (!binding::intern_names(*signature)) return false;
+    return true;
+}
+
 PyObject* get_or_create_class() noexcept {
     if (morvane_class) return morvane_class;
-    if (!binding::create_panic_exception_type()) return nullptr;
+    if (!intern_parameter_names() || !binding::create_panic_exception_type()) return nullptr;
     morvane_class = PyType_FromSpec(&class_spec);
     if (!morvane_class) {
         PyObject* cause = PyErr_GetRaisedException();
@@ -139,7 +148,7 @@ PyObject* get_or_create_class() noexcept {
 int execute(PyObject* module) noexcept {
     return binding::guarded<int>(-1, [&]() -> int {
         if (!PyModule_Check(module)) {
-            binding::raise_cast_error(module, "module");
+            python::raise_cast_error(module, "module");
             return -1;
         }
         PyObject* cls = get_or_create_class();
@@ -155,7 +164,7 @@ int execute(PyObject* module) noexcept {
             if (!all || PyDict_SetItem(namespace_dict, all_name.ptr(), all.ptr()) < 0) return -1;
         }
         if (!PyList_Check(all.ptr())) {
-            binding::raise_cast_error(all.ptr(), "list");
+            python::raise_cast_error(all.ptr(), "list");
             return -1;
         }
         const Object name = Object::steal(PyUnicode_FromString("Morvane"));

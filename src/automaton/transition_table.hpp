@@ -1,4 +1,5 @@
-// The transition table: (state, symbol) -> state, at most one target a key.
+// The transition table's storage: (state, symbol) -> state, at most one
+// target a key, and the map from characters to the table's columns.
 //
 // States are rows and alphabet symbols are columns, both dense numbers fixed
 // at construction. Row 0 is the dead row and column 0 stands for every
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "automaton/keyed_hash.hpp"
 #include "automaton/text_set.hpp"
 #include "automaton/walk/compiled_walk.hpp"
 
@@ -52,29 +54,6 @@ private:
     walk::PagedMap<std::uint32_t> wide_map_;
 };
 
-// Hashed cells for tables too sparse for a dense array: key is the cell
-// index (row * columns + column), value the target row.
-class SparseCells {
-public:
-    std::uint32_t find(std::uint64_t cell) const noexcept;
-    bool insert(std::uint64_t cell, std::uint32_t target_row);  // false when present
-    bool erase(std::uint64_t cell) noexcept;
-    std::size_t size() const noexcept { return count_; }
-    template <class Visit>
-    void for_each(Visit&& visit) const {
-        for (std::size_t slot = 0; slot < keys_.size(); ++slot)
-            if (keys_[slot] != 0) visit(keys_[slot] - 1, values_[slot]);
-    }
-    void release() noexcept;
-
-private:
-    static constexpr std::size_t kSmallestSlots = 16;
-    void rehash(std::size_t slots);
-    std::vector<std::uint64_t> keys_;   // cell + 1; 0 marks a free slot
-    std::vector<std::uint32_t> values_;
-    std::size_t count_ = 0;
-};
-
 // A state's row multiplied by the table's column count; 0 is the dead row.
 using Position = std::uint64_t;
 
@@ -91,7 +70,9 @@ public:
 
     // Where `column` leads from `from`; 0 when there is no transition.
     Position next(Position from, std::uint32_t column) const noexcept {
-        return dense_.empty() ? position(sparse_.find(from + column)) : dense_[from + column];
+        if (!dense_.empty()) return dense_[from + column];
+        const std::uint32_t* target_row = sparse_.find(from + column + 1);
+        return target_row ? position(*target_row) : 0;
     }
     bool insert(Position from, std::uint32_t column, Position to);  // false when present
     bool erase(Position from, std::uint32_t column);                 // false when absent
@@ -103,14 +84,13 @@ public:
             for (std::uint64_t cell = 0; cell < dense_.size(); ++cell)
                 if (dense_[cell] != 0) emit(visit, cell, row(dense_[cell]));
         } else {
-            sparse_.for_each([&](std::uint64_t cell, std::uint32_t target_row) { emit(visit, cell, target_row); });
+            sparse_.for_each([&](std::uint64_t key, std::uint32_t target_row) { emit(visit, key - 1, target_row); });
         }
     }
 
     // The walking loops read the representation directly.
     bool is_dense() const noexcept { return !dense_.empty(); }
     const std::uint32_t* dense_cells() const noexcept { return dense_.data(); }
-    const SparseCells& sparse_cells() const noexcept { return sparse_; }
 
     void release() noexcept;
 
@@ -126,13 +106,8 @@ private:
     std::uint32_t columns_ = 1;
     std::size_t count_ = 0;
     std::vector<std::uint32_t> dense_;  // row-major; each cell the target position, 0 when empty
-    SparseCells sparse_;
+    // For tables too sparse for an array: (cell index + 1) -> target row.
+    hashing::ProbingMap<std::uint32_t, false> sparse_;
 };
-
-// Decodes UTF-8 that is known to be valid: the single code point of `text`,
-// or -1 when it holds zero or several.
-long single_code_point(std::string_view text) noexcept;
-// Appends the UTF-8 encoding of a code point.
-void append_utf8(std::string& out, char32_t code_point);
 
 }  // namespace morvane

@@ -1,0 +1,108 @@
+#include "automaton/transition_table.hpp"
+
+#include <new>
+
+#include "automaton/utf8.hpp"
+
+namespace morvane {
+
+// ---- Symbol columns --------------------------------------------------------
+
+SymbolColumns::SymbolColumns(const TextSet& alphabet) {
+    // The alphabet is sorted by code point, so columns come out sorted too.
+    for (const std::string& member : alphabet.sorted()) {
+        const long code_point = utf8::single_code_point(member);
+        if (code_point >= 0) symbols_.push_back(static_cast<char32_t>(code_point));
+    }
+    const std::span<const char32_t> keys = std::span<const char32_t>(symbols_).subspan(1);
+    narrow_ = symbols_.size() <= 256;
+    if (narrow_) {
+        std::vector<std::uint8_t> columns(keys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint8_t>(i + 1);
+        narrow_map_ = walk::PagedMap<std::uint8_t>(keys, columns);
+    } else {
+        std::vector<std::uint32_t> columns(keys.size());
+        for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint32_t>(i + 1);
+        wide_map_ = walk::PagedMap<std::uint32_t>(keys, columns);
+    }
+}
+
+// ---- Transition table ------------------------------------------------------
+// Dense while it pays: a table of up to kSmallCells cells always, a larger one
+// while at least one cell in kDenseAbove holds a transition (at most 48 bytes
+// of cells per transition). It goes back to hashed cells only when fewer than
+// one in kSparseBelow does, so alternating adds and removes do not rebuild it.
+
+namespace {
+constexpr std::uint64_t kSmallCells = 4096;
+constexpr std::uint64_t kDenseAbove = 12;
+constexpr std::uint64_t kSparseBelow = 48;
+}  // namespace
+
+TransitionTable::TransitionTable(std::uint64_t rows, std::uint32_t columns) : rows_(rows), columns_(columns) {}
+
+bool TransitionTable::insert(Position from, std::uint32_t column, Position to) {
+    const std::uint64_t cells = rows_ * columns_;
+    if (dense_.empty() && cells <= UINT32_MAX && (cells <= kSmallCells || cells <= kDenseAbove * (count_ + 1))) {
+        try {
+            become_dense();
+        } catch (const std::bad_alloc&) {
+            // Hashed cells are slower, not wrong: carry on with them.
+        }
+    }
+    if (!dense_.empty()) {
+        std::uint32_t& cell = dense_[from + column];
+        if (cell != 0) return false;
+        cell = static_cast<std::uint32_t>(to);
+    } else if (!sparse_.insert_unique(from + column + 1, row(to))) {
+        return false;
+    }
+    ++count_;
+    return true;
+}
+
+bool TransitionTable::erase(Position from, std::uint32_t column) {
+    if (!dense_.empty()) {
+        std::uint32_t& cell = dense_[from + column];
+        if (cell == 0) return false;
+        cell = 0;
+    } else if (!sparse_.erase(from + column + 1)) {
+        return false;
+    }
+    --count_;
+    const std::uint64_t cells = rows_ * columns_;
+    if (!dense_.empty() && cells > kSmallCells && cells > kSparseBelow * count_) {
+        try {
+            become_sparse();
+        } catch (const std::bad_alloc&) {
+            // The removal has happened; staying dense only costs memory.
+        }
+    }
+    return true;
+}
+
+void TransitionTable::become_dense() {
+    std::vector<std::uint32_t> cells(rows_ * columns_, 0);
+    sparse_.for_each([&](std::uint64_t key, std::uint32_t target_row) {
+        cells[key - 1] = static_cast<std::uint32_t>(position(target_row));
+    });
+    dense_.swap(cells);
+    sparse_.release();
+}
+
+void TransitionTable::become_sparse() {
+    hashing::ProbingMap<std::uint32_t, false> sparse;
+    sparse.reserve(count_);
+    for (std::uint64_t cell = 0; cell < dense_.size(); ++cell)
+        if (dense_[cell] != 0) sparse.insert(cell + 1, row(dense_[cell]));
+    sparse_ = std::move(sparse);
+    std::vector<std::uint32_t>().swap(dense_);
+}
+
+void TransitionTable::release() noexcept {
+    std::vector<std::uint32_t>().swap(dense_);
+    sparse_.release();
+    count_ = 0;
+}
+
+}  // namespace morvane
