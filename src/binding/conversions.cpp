@@ -24,6 +24,17 @@ bool holds_surrogate(const Unit* units, Py_ssize_t length) noexcept {
     const Unit mask = static_cast<Unit>(0xFFFFF800u), surrogates = static_cast<Unit>(0xD800u);
     Vector seen{};
     Py_ssize_t index = 0;
+    // Four vectors a step: the loop's own bookkeeping would otherwise cost
+    // as much as the compares.
+    for (; length - index >= 4 * lanes; index += 4 * lanes) {
+        Vector a, b, c, d;  // apart, not an array: an array would go through memory
+        std::memcpy(&a, units + index, sizeof a);
+        std::memcpy(&b, units + index + lanes, sizeof b);
+        std::memcpy(&c, units + index + 2 * lanes, sizeof c);
+        std::memcpy(&d, units + index + 3 * lanes, sizeof d);
+        seen |= (Vector)((a & mask) == surrogates) | (Vector)((b & mask) == surrogates) |
+                (Vector)((c & mask) == surrogates) | (Vector)((d & mask) == surrogates);
+    }
     for (; length - index >= lanes; index += lanes) {
         Vector units_here;
         std::memcpy(&units_here, units + index, sizeof units_here);

@@ -12,6 +12,7 @@
 #include "automaton/walk/kernels.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -90,53 +91,71 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
 // 16 classes in a vector; a unit's class is its row's entry at the unit's
 // low four bits, found by one compare and one shuffle a row. Units of no
 // such row are outside the alphabet: class 0.
-__attribute__((target("avx2"))) inline __m256i pair_offsets(__m256i classes, __m256i class_count) noexcept {
-    // 16-bit lanes hold (first, second) as (low, high) byte.
-    const __m256i first = _mm256_and_si256(classes, _mm256_set1_epi16(0xFF));
-    const __m256i second = _mm256_srli_epi16(classes, 8);
-    return _mm256_slli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(first, class_count), second), 4);
+// Rows as a count known when compiling: their keys and classes then stay in
+// registers across the whole block.
+template <class Unit, std::uint32_t Rows>
+__attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, const Unit* units,
+                                                              std::size_t length, std::uint16_t* offsets) noexcept {
+    __m256i keys[Rows > 0 ? Rows : 1], row_classes[Rows > 0 ? Rows : 1];
+    for (std::uint32_t row = 0; row < Rows; ++row) {
+        keys[row] = sizeof(Unit) == 1 ? _mm256_set1_epi8(static_cast<char>(tables.row_keys[row]))
+                                      : _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
+        row_classes[row] = _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.row_classes) + row);
+    }
+    // Byte pairs (first, second) become first * classes + second in one
+    // multiply-add of unsigned bytes by signed weights (classes <= 16).
+    const __m256i weights = _mm256_set1_epi16(static_cast<short>(tables.classes | 0x100));
+    const __m256i low_nibble = _mm256_set1_epi8(0x0F);
+    std::size_t done = 0;
+    for (; length - done >= 32; done += 32) {
+        __m256i low, classes = _mm256_setzero_si256();
+        if constexpr (sizeof(Unit) == 1) {
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+            low = _mm256_and_si256(bytes, low_nibble);
+            const __m256i key = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
+            for (std::uint32_t row = 0; row < Rows; ++row)
+                classes = _mm256_or_si256(classes, _mm256_and_si256(_mm256_cmpeq_epi8(key, keys[row]),
+                                                                    _mm256_shuffle_epi8(row_classes[row], low)));
+        } else {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
+            const __m256i nibble16 = _mm256_set1_epi16(0x0F);
+            // Packing interleaves the halves: a0-7 b0-7 | a8-15 b8-15; put right below.
+            low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
+            const __m256i key_a = _mm256_srli_epi16(a, 4), key_b = _mm256_srli_epi16(b, 4);
+            for (std::uint32_t row = 0; row < Rows; ++row) {
+                const __m256i in_row =
+                    _mm256_packs_epi16(_mm256_cmpeq_epi16(key_a, keys[row]), _mm256_cmpeq_epi16(key_b, keys[row]));
+                classes = _mm256_or_si256(classes, _mm256_and_si256(in_row, _mm256_shuffle_epi8(row_classes[row], low)));
+            }
+            classes = _mm256_permute4x64_epi64(classes, 0xD8);
+        }
+        const __m256i pairs = _mm256_slli_epi16(_mm256_maddubs_epi16(classes, weights), 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + done / 2), pairs);
+    }
+    return done;
 }
 
+template <class Unit, std::uint32_t... Rows>
+__attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, std::uint32_t rows,
+                                                              const Unit* units, std::size_t length,
+                                                              std::uint16_t* offsets,
+                                                              std::integer_sequence<std::uint32_t, Rows...>) noexcept {
+    std::size_t done = 0;
+    ((rows == Rows ? (done = translate_by_rows<Unit, Rows>(tables, units, length, offsets), 0) : 0), ...);
+    return done;
+}
+
+// Every pair of units becomes the byte offset of its composed function.
 template <class Unit>
 __attribute__((target("avx2"))) void translate_pairs(const Tables& tables, const Unit* units, std::size_t length,
                                                      std::uint16_t* offsets) noexcept {
     const std::uint32_t rows = sizeof(Unit) == 1 ? tables.byte_rows : sizeof(Unit) == 2 ? tables.wide_rows
                                                                                          : kNoVectorRows;
     std::size_t done = 0;
-    if (rows != kNoVectorRows) {
-        const __m256i class_count = _mm256_set1_epi16(static_cast<short>(tables.classes));
-        const __m256i low_nibble = _mm256_set1_epi8(0x0F);
-        const auto* row_classes = reinterpret_cast<const __m256i*>(tables.row_classes);
-        for (; length - done >= 32; done += 32) {
-            __m256i low, classes = _mm256_setzero_si256();
-            if constexpr (sizeof(Unit) == 1) {
-                const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
-                low = _mm256_and_si256(bytes, low_nibble);
-                const __m256i high = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
-                for (std::uint32_t row = 0; row < rows; ++row) {
-                    const __m256i in_row = _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(tables.row_keys[row])));
-                    classes = _mm256_or_si256(
-                        classes, _mm256_and_si256(in_row, _mm256_shuffle_epi8(_mm256_load_si256(row_classes + row), low)));
-                }
-            } else {
-                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
-                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
-                const __m256i nibble16 = _mm256_set1_epi16(0x0F);
-                // Packing interleaves the halves: a0-7 b0-7 | a8-15 b8-15; put right below.
-                low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
-                const __m256i key_a = _mm256_srli_epi16(a, 4), key_b = _mm256_srli_epi16(b, 4);
-                for (std::uint32_t row = 0; row < rows; ++row) {
-                    const __m256i key = _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
-                    const __m256i in_row =
-                        _mm256_packs_epi16(_mm256_cmpeq_epi16(key_a, key), _mm256_cmpeq_epi16(key_b, key));
-                    classes = _mm256_or_si256(
-                        classes, _mm256_and_si256(in_row, _mm256_shuffle_epi8(_mm256_load_si256(row_classes + row), low)));
-                }
-                classes = _mm256_permute4x64_epi64(classes, 0xD8);
-            }
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + done / 2), pair_offsets(classes, class_count));
-        }
-    }
+    if (rows != kNoVectorRows)
+        done = translate_by_rows(tables, rows, units, length, offsets,
+                                 std::make_integer_sequence<std::uint32_t, kMaxVectorRows + 1>{});
     const ClassOf<Unit> class_of(tables);
     const std::uint32_t class_count = tables.classes;
     for (; done < length; done += 2)
