@@ -1,12 +1,11 @@
 """`from_regex`: the minimal automaton of a Python regular expression.
 
-The way there: `re` compiles the pattern first (so a malformed pattern fails
-exactly as it would in `re`); our own parser (`_regex_syntax`) turns it into
-a tree; the alphabet is fixed and every character set becomes a bit mask over
-it; the alphabet is cut into classes of characters that no set tells apart;
-the position (Glushkov) automaton is built over positions with bit-set
-follow relations; the subset construction runs over the classes; the result
-is minimised and spread back from classes to characters.
+The way there: our own parser (`_regex_syntax`) turns the pattern into a
+tree (a pattern re refuses fails with re's own error); the alphabet is fixed
+and every character set becomes a bit mask over it; the alphabet is cut into classes of characters that no set tells apart;
+the position (Glushkov) automaton is built; the subset construction over the
+classes, minimisation and the spreading of classes back over the characters
+run natively (native/regex_automaton.cpp).
 
 Possessive repeats need one thing the textbook construction lacks: an exit
 from the repeat is allowed only on a character the repeat could not take.
@@ -36,6 +35,7 @@ from ._regex_syntax import (
     Node,
     Repeat,
     Sequence,
+    check_with_re,
     parse,
     refusal,
 )
@@ -83,12 +83,10 @@ def from_regex(
     """
     text, flags = _pattern_and_flags(pattern, flags)
     try:
-        re.compile(text, flags)
-    except re.error as error:
-        raise ValueError(f"invalid pattern: {error.msg} at position {error.pos}") from None
-    except OverflowError as error:
-        raise ValueError(f"invalid pattern: {error}") from None
-    parsed = parse(text, flags)
+        parsed = parse(text, flags)
+    except ValueError:
+        check_with_re(text, flags)  # a refused construct in a malformed pattern: re's error comes first
+        raise
     if parsed.anchors:
         _check_anchors(parsed.tree)
     symbols = _alphabet(parsed.charsets, alphabet)

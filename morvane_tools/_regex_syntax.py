@@ -1,11 +1,12 @@
 """The parser behind `from_regex`: Python `re` syntax into a small tree.
 
-The pattern has already been compiled by `re` itself, so it is known to be
-well formed; this parser follows re's grammar on well-formed patterns
-(escapes, classes, quantifiers and their odd literal cases, groups, inline
-flags, verbose mode) and refuses, with the construct and its position, what
-no finite automaton can take exactly. Character sets stay symbolic here:
-they become sets of alphabet members once the alphabet is known.
+It follows re's grammar (escapes, classes, quantifiers and their odd literal
+cases, groups, inline flags, verbose mode) and refuses, with the construct
+and its position, what no finite automaton can take exactly. It also notices
+every pattern that re would refuse; re itself is then asked, so that such a
+pattern fails with re's own message and position. Character sets stay
+symbolic here: they become sets of alphabet members once the alphabet is
+known.
 """
 
 from __future__ import annotations
@@ -29,12 +30,28 @@ _WHITESPACE = " \t\n\r\v\f"
 _SPECIAL = ".\\[{()*+?^$|"
 _SIMPLE_ESCAPES = {"a": 7, "b": 8, "f": 12, "n": 10, "r": 13, "t": 9, "v": 11, "\\": 92}
 _CATEGORIES = frozenset("dDsSwW")
-UNBOUNDED = None
+_MAX_REPEAT = 0xFFFFFFFF  # re refuses repeat counts from here on
+_CLASS_ESCAPE_LETTERS = frozenset("abfnrtvxuUNdDsSwW")
+_ESCAPE_LETTERS = _CLASS_ESCAPE_LETTERS | frozenset("AZbB")
+
+
+class _Malformed(Exception):
+    """A pattern that re refuses; re itself then says why and where."""
 
 
 def refusal(what: str, position: int, why: str) -> ValueError:
     """The error for a construct that has no exact automaton here."""
     return ValueError(f"{what} at position {position} {why}")
+
+
+def check_with_re(pattern: str, flags: int) -> None:
+    """Raises re's own error, as ValueError, when re refuses the pattern."""
+    try:
+        re.compile(pattern, flags)
+    except re.error as error:
+        raise ValueError(f"invalid pattern: {error.msg} at position {error.pos}") from None
+    except (OverflowError, ValueError) as error:
+        raise ValueError(f"invalid pattern: {error}") from None
 
 
 @dataclass(eq=False, slots=True)
@@ -108,6 +125,7 @@ class _Parser:
         self.flags = flags
         self.charsets: list[CharSet] = []
         self.anchors = False
+        self.group_names: set[str] = set()
 
     # -- reading ---------------------------------------------------------------
     def peek(self) -> str:
@@ -124,6 +142,10 @@ class _Parser:
             return True
         return False
 
+    def expect(self, c: str) -> None:
+        if not self.take_if(c):
+            raise _Malformed
+
     def take_while(self, allowed: str, limit: int) -> str:
         start = self.index
         while self.index < len(self.text) and self.index - start < limit and self.text[self.index] in allowed:
@@ -131,14 +153,17 @@ class _Parser:
         return self.text[start : self.index]
 
     # -- grammar ---------------------------------------------------------------
-    def parse_alternation(self, flags: int) -> Node:
-        branches = [self.parse_sequence(flags)]
+    def parse_alternation(self, flags: int, top: bool) -> Node:
+        branches = [self.parse_sequence(flags, top)]
         while self.take_if("|"):
-            branches.append(self.parse_sequence(flags))
+            branches.append(self.parse_sequence(flags, False))
         return branches[0] if len(branches) == 1 else Alternation(branches)
 
-    def parse_sequence(self, flags: int) -> Node:
+    def parse_sequence(self, flags: int, first: bool) -> Node:
+        """One branch; `first` when it opens the whole pattern (where re
+        allows global flags)."""
         items: list[Node] = []
+        last = ""  # what the last item was: "" none yet, "anchor", "repeat" or "item"
         text = self.text
         while self.index < len(text):
             start = self.index
@@ -153,7 +178,12 @@ class _Parser:
                     end = text.find("\n", self.index)
                     self.index = len(text) if end < 0 else end + 1
                     continue
-            if c not in _SPECIAL:
+            if c in "*+?{":
+                if self.repeat(c, items, last, start):
+                    last = "repeat"
+                    continue
+                c = "{"  # not a repeat: a plain character
+            if c not in _SPECIAL or c == "{":
                 items.append(self.literal(ord(c), flags, start))
             elif c == "\\":
                 items.append(self.escape(flags, start))
@@ -161,15 +191,14 @@ class _Parser:
                 items.append(self.char_class(flags, start))
             elif c == ".":
                 items.append(self.charset([], "", False, True, flags, start))
-            elif c in "*+?{":
-                if not self.repeat(c, items, start):
-                    items.append(self.literal(ord("{"), flags, start))
             elif c == "(":
-                item = self.group(flags, start)
-                if item is not None:  # None: a comment or the global flags
-                    items.append(item)
+                item = self.group(flags, start, first and not items)
+                if item is None:  # a comment or the global flags
+                    continue
+                items.append(item)
             elif c == "^" or c == "$":
                 items.append(self.anchor(c == "^", start, c))
+            last = "anchor" if isinstance(items[-1], Anchor) and c != "(" else "item"
         return items[0] if len(items) == 1 else Sequence(items)
 
     def charset(
@@ -186,7 +215,7 @@ class _Parser:
     def literal(self, code: int, flags: int, start: int) -> CharSet:
         return self.charset([(code, code)], "", False, False, flags, start)
 
-    def repeat(self, c: str, items: list[Node], start: int) -> bool:
+    def repeat(self, c: str, items: list[Node], last: str, start: int) -> bool:
         """Applies a quantifier to the last item; False when a '{' turns out to
         be a plain character."""
         if c == "{":
@@ -202,6 +231,8 @@ class _Parser:
                 return False
             low = int(low_text) if low_text else 0
             high = int(high_text) if high_text else None
+            if low >= _MAX_REPEAT or (high is not None and (high >= _MAX_REPEAT or high < low)):
+                raise _Malformed
         else:
             low, high = {"*": (0, None), "+": (1, None), "?": (0, 1)}[c]
         mode = "greedy"
@@ -209,13 +240,16 @@ class _Parser:
             mode = "lazy"
         elif self.take_if("+"):
             mode = "possessive"
-        # re has refused a quantifier with nothing before it or after another one
+        if last != "item":  # nothing to repeat, or a repeat repeated
+            raise _Malformed
         item = items.pop()
         items.append(Repeat(item, low, high, mode, start, self.text[start : self.index]))
         return True
 
     def escape(self, flags: int, start: int) -> Node:
         c = self.take()
+        if c.isascii() and c.isalpha() and c not in _ESCAPE_LETTERS:
+            raise _Malformed
         if c in _CATEGORIES:
             return self.charset([], c, False, False, flags, start)
         if c == "A" or c == "Z":
@@ -235,7 +269,10 @@ class _Parser:
                 and self.text[self.index + 1] in _OCTAL
             ):
                 self.index += 2
-                return self.literal(int(self.text[start + 1 : self.index], 8), flags, start)
+                code = int(self.text[start + 1 : self.index], 8)
+                if code > 0o377:
+                    raise _Malformed
+                return self.literal(code, flags, start)
             self.take_while(_DIGITS, 1)
             raise refusal(
                 f"back-reference {self.text[start:self.index]}",
@@ -249,16 +286,26 @@ class _Parser:
         if c in _SIMPLE_ESCAPES:
             return _SIMPLE_ESCAPES[c]
         if c in "xuU":
-            digits = self.take_while(_HEX, {"x": 2, "u": 4, "U": 8}[c])
+            width = {"x": 2, "u": 4, "U": 8}[c]
+            digits = self.take_while(_HEX, width)
+            if len(digits) != width or int(digits, 16) > 0x10FFFF:
+                raise _Malformed
             return int(digits, 16)
         if c == "N":
-            end = self.text.index("}", self.index)
-            name = self.text[self.index + 1 : end]
+            self.expect("{")
+            end = self.text.find("}", self.index)
+            name = self.text[self.index : end]
+            if end < 0 or not name:
+                raise _Malformed
             self.index = end + 1
-            return ord(unicodedata.lookup(name))
+            return ord(unicodedata.lookup(name))  # KeyError: an unknown name; TypeError: a sequence
         if c == "0" or (in_class and c in _OCTAL):
-            digits = c + self.take_while(_OCTAL, 2)
-            return int(digits, 8)
+            code = int(c + self.take_while(_OCTAL, 2), 8)
+            if code > 0o377:
+                raise _Malformed
+            return code
+        if (c.isascii() and c.isalpha()) or c in _DIGITS:
+            raise _Malformed  # an escape re does not know (categories are not characters)
         return ord(c)
 
     def char_class(self, flags: int, start: int) -> CharSet:
@@ -277,6 +324,8 @@ class _Parser:
                 if e in _CATEGORIES:
                     categories += e
                     low = None
+                elif e.isascii() and e.isalpha() and e not in _CLASS_ESCAPE_LETTERS:
+                    raise _Malformed
                 else:
                     low = self.escaped_character(e, in_class=True)
             else:
@@ -288,22 +337,31 @@ class _Parser:
                     high = self.escaped_character(self.take(), in_class=True)
                 else:
                     high = ord(c2)
-                assert low is not None  # re refuses a range from a shorthand class
+                if low is None or high < low:  # a range from a shorthand class, or backwards
+                    raise _Malformed
                 ranges.append((low, high))
             elif low is not None:
                 ranges.append((low, low))
         return self.charset(ranges, categories, negated, False, flags, start)
 
-    def group(self, flags: int, start: int) -> Node | None:
+    def group(self, flags: int, start: int, at_start: bool) -> Node | None:
         if not self.take_if("?"):
             return self.group_body(flags, start)
         c = self.take()
         if c == "P":
             if self.take_if("<"):
-                self.index = self.text.index(">", self.index) + 1
+                end = self.text.find(">", self.index)
+                name = self.text[self.index : end]
+                if end < 0 or not name.isidentifier() or name in self.group_names:
+                    raise _Malformed
+                self.group_names.add(name)
+                self.index = end + 1
                 return self.group_body(flags, start)
-            end = self.text.index(")", self.index)
-            name = self.text[self.index + 1 : end]
+            self.expect("=")
+            end = self.text.find(")", self.index)
+            name = self.text[self.index : end]
+            if end < 0 or name not in self.group_names:
+                raise _Malformed
             raise refusal(
                 f"back-reference (?P={name})",
                 start,
@@ -312,9 +370,12 @@ class _Parser:
         if c == ":":
             return self.group_body(flags, start)
         if c == "#":
-            self.index = self.text.index(")", self.index) + 1
+            end = self.text.find(")", self.index)
+            if end < 0:
+                raise _Malformed
+            self.index = end + 1
             return None
-        if c in "=!" or (c == "<" and self.peek() in "=!"):
+        if c in "=!" or (c == "<" and self.peek() in ("=", "!")):
             kind = {"=": "look-ahead (?=...)", "!": "negative look-ahead (?!...)"}.get(c)
             if kind is None:
                 kind = "look-behind (?<=...)" if self.peek() == "=" else "negative look-behind (?<!...)"
@@ -327,23 +388,35 @@ class _Parser:
             )
         if c == ">":
             return Atomic(self.group_body(flags, start), start)
-        # inline flags: global (?aiLmsux) or scoped (?aiLmsux-imsx:...)
+        # inline flags: global (?aimsux) or scoped (?aimsux-imsx:...)
         on = off = 0
         self.index -= 1
-        while self.peek() in _FLAG_LETTERS:
-            on |= _FLAG_LETTERS[self.take()]
-        if self.take_if("-"):
-            while self.peek() in _FLAG_LETTERS:
-                off |= _FLAG_LETTERS[self.take()]
+        letters = self.take_while("aimsux", len(self.text))
+        for letter in letters:
+            on |= _FLAG_LETTERS[letter]
+        if on & ASCII and on & UNICODE:
+            raise _Malformed
         if self.take_if(")"):
+            if not letters or not at_start:
+                raise _Malformed  # (?) or global flags after the start
             self.flags |= on
             return None
-        self.take_if(":")
+        if self.take_if("-"):
+            removed = self.take_while("imsx", len(self.text))
+            if not removed:
+                raise _Malformed
+            for letter in removed:
+                off |= _FLAG_LETTERS[letter]
+            if on & off:
+                raise _Malformed
+        elif not letters:
+            raise _Malformed  # an unknown extension
+        self.expect(":")
         return self.group_body((flags | on) & ~off, start)
 
     def group_body(self, flags: int, start: int) -> Node:
-        body = self.parse_alternation(flags)
-        self.take_if(")")
+        body = self.parse_alternation(flags, False)
+        self.expect(")")
         return body
 
 
@@ -355,7 +428,15 @@ def parse(pattern: str, flags: int) -> Parsed:
     once more when they change the flags given, so that every node carries
     the flags in force where it stands."""
     parser = _Parser(pattern, flags)
-    tree = parser.parse_alternation(flags)
+    try:
+        tree = parser.parse_alternation(flags, True)
+        if parser.index < len(pattern):  # a ')' without its '('
+            raise _Malformed
+        if parser.flags & ASCII and parser.flags & UNICODE:
+            raise _Malformed
+    except (_Malformed, IndexError, KeyError, TypeError):
+        check_with_re(pattern, flags)
+        raise ValueError(f"from_regex cannot read the pattern near position {parser.index}") from None
     if parser.flags != flags:
         return parse(pattern, parser.flags)
     return Parsed(tree, flags, parser.charsets, parser.anchors)

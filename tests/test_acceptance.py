@@ -114,6 +114,22 @@ def test_unconvertible_text_is_refused(abc, text, kind, method, param):
         assert error.args == ("'int' object is not an instance of 'str'",)
 
 
+@pytest.mark.parametrize("wide", ["\u4e00", "\U0001F600"])
+def test_lone_surrogate_found_anywhere(abc, wide):
+    # Strings are scanned a vector of units at a time: a surrogate in any lane,
+    # in the leftover units, or next to the edges of the other surrogate-like
+    # range (U+D7FF, U+E000) must be told apart.
+    for length in range(1, 41):
+        for at in range(length):
+            units = [wide if i % 3 == 0 else "a" for i in range(length)]
+            for neighbour in ("\ud7ff", "\ue000"):
+                units[at] = neighbour
+                abc.accept("".join(units))  # raises nothing: not a surrogate
+            for surrogate in ("\ud800", "\udbff", "\udc00", "\udfff"):
+                units[at] = surrogate
+                error_of(abc.accept, "".join(units), kind=UnicodeEncodeError)
+
+
 def test_str_subclasses():
     class Text(str):
         pass

@@ -5,6 +5,7 @@ inputs; refused constructs must be refused with their position."""
 import random
 import re
 import string
+import warnings
 
 import pytest
 
@@ -139,7 +140,7 @@ def test_agrees_with_re(pattern):
     matches = st.from_regex(re.compile(pattern), fullmatch=True, alphabet=st.sampled_from(alphabet))
     named = sorted((set(pattern) | set(MUTATION_CHARS)) & set(alphabet))
 
-    @settings(max_examples=40, deadline=None, suppress_health_check=list(HealthCheck), database=None)
+    @settings(max_examples=30, deadline=None, suppress_health_check=list(HealthCheck), database=None)
     @given(probes(matches, alphabet, named))
     def check(text):
         agree(m, pattern, text)
@@ -273,3 +274,37 @@ def test_random_patterns_agree():
         for n in range(7):
             for _ in range(30):
                 agree(m, pattern, "".join(rng.choice(alphabet) for _ in range(n)))
+
+
+TOKENS = [
+    "a", "b", "é", "0", "7", "9", "\\", "[", "]", "^", "-", "(", ")", "?", "*", "+", "{", "}", ",", "|", ".",
+    "$", "P", "<", ">", "=", "!", ":", "#", "i", "x", "s", "u", "L", "d", "w", "N", "A", "Z", "q", " ", "\n",
+    "(?", "(?P<n>", "(?P=n)", "(?:", "(?i)", "(?x)", "(?a-i:", "(?#", "\\d", "\\x4", "\\u00e9", "\\N{", "SPACE}",
+    "{1,2}", "{2}", "{,3}", "[^", "\\1", "\\0", "\\477", "*+", "+?", "(?>",
+]
+
+
+@settings(max_examples=1000, deadline=None, database=None, suppress_health_check=list(HealthCheck))
+@given(st.lists(st.sampled_from(TOKENS), max_size=10).map("".join))
+def test_patterns_re_refuses_are_refused(pattern):
+    """Our parser finds every pattern re refuses (and then reports re's own
+    error); a pattern re takes is either refused as a construct or read the
+    way re reads it."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        try:
+            re.compile(pattern)
+            valid = True
+        except (re.error, OverflowError, ValueError):
+            valid = False
+        try:
+            m = from_regex(pattern)
+        except ValueError as error:
+            assert str(error).startswith("invalid pattern") != valid, (pattern, str(error))
+            return
+    assert valid, pattern
+    rng = random.Random(pattern)
+    alphabet = [c for c in "ab0é9 \n-" if c in m.get_alphabet()]
+    for n in range(5):
+        for _ in range(8):
+            agree(m, pattern, "".join(rng.choice(alphabet) for _ in range(n)))

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "algorithms.hpp"
@@ -99,6 +100,7 @@ void walk_product(const DenseView& a, ColumnMap columns_a, const DenseView& b, C
             const StateIndex next_a = step(a, columns_a, state_a, symbol);
             const StateIndex next_b = step(b, columns_b, state_b, symbol);
             if (hopeless(how, next_a, next_b)) continue;
+            if (queue.size() >= 0x7fffffff) throw std::bad_alloc();  // beyond the index type
             const auto fresh = static_cast<StateIndex>(queue.size());
             const StateIndex next = index.find_or_add(PairIndex::key(next_a, next_b), fresh);
             if (next == fresh) queue.emplace_back(next_a, next_b);

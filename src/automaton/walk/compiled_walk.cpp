@@ -144,7 +144,11 @@ struct CompiledWalk::Layout {
                                walk.rows32_.empty() ? nullptr : walk.rows32_.data(),
                                walk.shuffles_.get(),
                                walk.pair_shuffles_.get(),
-                               walk.latin1_offsets_.empty() ? nullptr : walk.latin1_offsets_.data()};
+                               walk.latin1_offsets_.empty() ? nullptr : walk.latin1_offsets_.data(),
+                               walk.row_keys_.data(),
+                               walk.row_classes_.get(),
+                               walk.byte_rows_,
+                               walk.wide_rows_};
     }
 };
 
@@ -237,6 +241,7 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
             walk->latin1_offsets_.resize(256);
             for (std::uint32_t byte = 0; byte < 256; ++byte)
                 walk->latin1_offsets_[byte] = static_cast<std::uint16_t>(walk->class_of_.latin1()[byte] * 16);
+            walk->build_vector_rows(keys, values);
         }
     }
 
@@ -244,6 +249,34 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
     for (const Kernel kernel : {Kernel::permute64, Kernel::shuffle16, Kernel::pairs16})
         if (walk->fits(kernel) && kernel_runs_here(kernel)) walk->chosen_ = kernel;
     return walk;
+}
+
+void CompiledWalk::build_vector_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values) {
+    std::vector<std::uint16_t> row_keys;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (values[i] != 0 && keys[i] < 0x10000) row_keys.push_back(static_cast<std::uint16_t>(keys[i] >> 4));
+    std::sort(row_keys.begin(), row_keys.end());
+    row_keys.erase(std::unique(row_keys.begin(), row_keys.end()), row_keys.end());
+    const auto byte_rows = static_cast<std::uint32_t>(
+        std::lower_bound(row_keys.begin(), row_keys.end(), std::uint16_t{0x10}) - row_keys.begin());
+    if (byte_rows > kernels::kMaxVectorRows) {
+        byte_rows_ = wide_rows_ = kernels::kNoVectorRows;
+        return;
+    }
+    wide_rows_ = static_cast<std::uint32_t>(row_keys.size());
+    if (wide_rows_ > kernels::kMaxVectorRows) {
+        wide_rows_ = kernels::kNoVectorRows;
+        row_keys.resize(byte_rows);
+    }
+    byte_rows_ = byte_rows;
+    if (row_keys.empty()) return;
+    auto* bytes = static_cast<std::uint8_t*>(std::aligned_alloc(32, row_keys.size() * 32));
+    if (bytes == nullptr) throw std::bad_alloc();
+    row_classes_ = {bytes, free_aligned};
+    for (std::size_t row = 0; row < row_keys.size(); ++row)
+        for (std::uint32_t place = 0; place < 32; ++place)
+            bytes[row * 32 + place] = class_of_((char32_t{row_keys[row]} << 4) | (place & 15));
+    row_keys_ = std::move(row_keys);
 }
 
 bool CompiledWalk::fits(Kernel kernel) const noexcept {
@@ -258,7 +291,8 @@ bool CompiledWalk::fits(Kernel kernel) const noexcept {
 std::size_t CompiledWalk::memory() const noexcept {
     return sizeof(*this) + class_of_.memory() + rows16_.capacity() * 2 + rows32_.capacity() * 4 +
            final_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_ +
-           (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0) + latin1_offsets_.capacity() * 2;
+           (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0) + latin1_offsets_.capacity() * 2 +
+           row_keys_.capacity() * 2 + (row_classes_ ? row_keys_.size() * 32 : 0);
 }
 
 // ---- Walking ---------------------------------------------------------------------

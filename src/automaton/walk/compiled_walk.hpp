@@ -114,6 +114,7 @@ public:
 private:
     CompiledWalk() = default;
     std::uint32_t end_state(Kernel kernel, const void* units, std::size_t length, int unit_size) const noexcept;
+    void build_vector_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values);
 
     std::uint32_t states_ = 0;   // state 0 is dead, 1 the initial state
     std::uint32_t classes_ = 0;  // class 0 leads every state to the dead state
@@ -136,6 +137,15 @@ private:
     // With the pairs, the class of each byte already scaled to a 16-byte
     // offset: one-byte strings then find a pair with one multiply and one add.
     std::vector<std::uint16_t> latin1_offsets_;
+    // With the pairs, the rows of 16 code points below U+10000 that hold a
+    // member of the alphabet, by key (code point >> 4), each with its 16
+    // classes twice over (32 bytes, one per vector half): few rows let a
+    // block of input be translated to classes by vector compares and
+    // shuffles. Kept only while there are at most kernels::kMaxVectorRows.
+    std::vector<std::uint16_t> row_keys_;
+    std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> row_classes_{nullptr, nullptr};
+    std::uint32_t byte_rows_ = 0;  // how many of them lie below U+0100
+    std::uint32_t wide_rows_ = 0;  // all of them, or kernels::kNoVectorRows
 };
 
 // The compiled walk of one table, built once plain walks of long inputs have

@@ -17,7 +17,19 @@ struct Tables {
     const std::uint8_t* shuffles;  // 16 or 64 bytes a class, aligned
     const std::uint8_t* pair_shuffles;  // 16 bytes a pair of classes, aligned
     const std::uint16_t* latin1_offsets;  // by byte: its class * 16, where pair_shuffles is set
+    // Where pair_shuffles is set: the rows of 16 code points that hold
+    // members, below U+0100 (byte_rows of them) and below U+10000 (wide_rows),
+    // each key with 32 class bytes; kNoVectorRows when there are too many.
+    const std::uint16_t* row_keys;
+    const std::uint8_t* row_classes;
+    std::uint32_t byte_rows;
+    std::uint32_t wide_rows;
 };
+
+// Translating a block by vector compares costs a few instructions a row:
+// past this many rows a table lookup per character is cheaper.
+inline constexpr std::uint32_t kMaxVectorRows = 8;
+inline constexpr std::uint32_t kNoVectorRows = UINT32_MAX;
 
 // The input class of one code unit. For one-byte strings the first page is
 // the whole map; wider units go through their page.

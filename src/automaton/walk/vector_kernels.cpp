@@ -81,43 +81,97 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
     return shuffle_tail(tables, 16, units + done, length - done, _mm_cvtsi128_si32(at) & 0xFF);
 }
 
-// As shuffle16_walk, two characters a shuffle: the pair's composed function.
+// The pair walk in two passes over each block: first every pair of
+// characters becomes the byte offset of its composed function (a pass bound
+// by throughput, not by any chain), then the chains load one offset and one
+// function a pair.
+//
+// Translating by rows: each row of 16 code points holding members has its
+// 16 classes in a vector; a unit's class is its row's entry at the unit's
+// low four bits, found by one compare and one shuffle a row. Units of no
+// such row are outside the alphabet: class 0.
+__attribute__((target("avx2"))) inline __m256i pair_offsets(__m256i classes, __m256i class_count) noexcept {
+    // 16-bit lanes hold (first, second) as (low, high) byte.
+    const __m256i first = _mm256_and_si256(classes, _mm256_set1_epi16(0xFF));
+    const __m256i second = _mm256_srli_epi16(classes, 8);
+    return _mm256_slli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(first, class_count), second), 4);
+}
+
+template <class Unit>
+__attribute__((target("avx2"))) void translate_pairs(const Tables& tables, const Unit* units, std::size_t length,
+                                                     std::uint16_t* offsets) noexcept {
+    const std::uint32_t rows = sizeof(Unit) == 1 ? tables.byte_rows : sizeof(Unit) == 2 ? tables.wide_rows
+                                                                                         : kNoVectorRows;
+    std::size_t done = 0;
+    if (rows != kNoVectorRows) {
+        const __m256i class_count = _mm256_set1_epi16(static_cast<short>(tables.classes));
+        const __m256i low_nibble = _mm256_set1_epi8(0x0F);
+        const auto* row_classes = reinterpret_cast<const __m256i*>(tables.row_classes);
+        for (; length - done >= 32; done += 32) {
+            __m256i low, classes = _mm256_setzero_si256();
+            if constexpr (sizeof(Unit) == 1) {
+                const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+                low = _mm256_and_si256(bytes, low_nibble);
+                const __m256i high = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
+                for (std::uint32_t row = 0; row < rows; ++row) {
+                    const __m256i in_row = _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(tables.row_keys[row])));
+                    classes = _mm256_or_si256(
+                        classes, _mm256_and_si256(in_row, _mm256_shuffle_epi8(_mm256_load_si256(row_classes + row), low)));
+                }
+            } else {
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
+                const __m256i nibble16 = _mm256_set1_epi16(0x0F);
+                // Packing interleaves the halves: a0-7 b0-7 | a8-15 b8-15; put right below.
+                low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
+                const __m256i key_a = _mm256_srli_epi16(a, 4), key_b = _mm256_srli_epi16(b, 4);
+                for (std::uint32_t row = 0; row < rows; ++row) {
+                    const __m256i key = _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
+                    const __m256i in_row =
+                        _mm256_packs_epi16(_mm256_cmpeq_epi16(key_a, key), _mm256_cmpeq_epi16(key_b, key));
+                    classes = _mm256_or_si256(
+                        classes, _mm256_and_si256(in_row, _mm256_shuffle_epi8(_mm256_load_si256(row_classes + row), low)));
+                }
+                classes = _mm256_permute4x64_epi64(classes, 0xD8);
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + done / 2), pair_offsets(classes, class_count));
+        }
+    }
+    const ClassOf<Unit> class_of(tables);
+    const std::uint32_t class_count = tables.classes;
+    for (; done < length; done += 2)
+        offsets[done / 2] = static_cast<std::uint16_t>((class_of(units[done]) * class_count + class_of(units[done + 1])) * 16);
+}
+
 template <class Unit>
 __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables, const Unit* units,
                                                            std::size_t length, std::uint32_t state) noexcept {
     constexpr std::size_t K = kShuffleChains;
     const std::uint8_t* pairs = tables.pair_shuffles;
-    const std::uint16_t* offsets = tables.latin1_offsets;
-    const std::size_t classes = tables.classes;
-    const ClassOf<Unit> class_of(tables);
+    alignas(32) std::uint16_t offsets[K * kLongestStretch / 2];
     const __m128i identity = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i at = _mm_set1_epi8(static_cast<char>(state));
     std::size_t done = 0;
     while (length - done >= K * kMinStretch) {
         const std::size_t stretch = std::min(kLongestStretch, (length - done) / K) & ~std::size_t{1};
-        const Unit* block = units + done;
-        const Unit* p[K];
-        for (std::size_t j = 0; j < K; ++j) p[j] = block + j * stretch;
-        const Unit *p0 = p[0], *p1 = p[1], *p2 = p[2], *p3 = p[3], *p4 = p[4], *p5 = p[5], *p6 = p[6], *p7 = p[7];
-        // The byte offset of the pair's composed function.
-        auto pair = [&](const Unit* q) __attribute__((always_inline)) {
-            if constexpr (sizeof(Unit) == 1)
-                return std::size_t{offsets[q[0]]} * classes + offsets[q[1]];
-            else
-                return std::size_t{class_of(q[0]) * classes + class_of(q[1])} * 16;
+        translate_pairs(tables, units + done, K * stretch, offsets);
+        const std::size_t half = stretch / 2;
+        const std::uint16_t *o0 = offsets, *o1 = o0 + half, *o2 = o1 + half, *o3 = o2 + half, *o4 = o3 + half,
+                            *o5 = o4 + half, *o6 = o5 + half, *o7 = o6 + half;
+        auto map = [pairs](std::uint16_t offset) __attribute__((always_inline)) {
+            return _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + offset));
         };
         __m128i w0 = identity, w1 = identity, w2 = identity, w3 = identity;
         __m128i w4 = identity, w5 = identity, w6 = identity, w7 = identity;
-        for (std::size_t i = stretch; i >= 2;) {
-            i -= 2;
-            w0 = _mm_shuffle_epi8(w0, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p0 + i))));
-            w1 = _mm_shuffle_epi8(w1, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p1 + i))));
-            w2 = _mm_shuffle_epi8(w2, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p2 + i))));
-            w3 = _mm_shuffle_epi8(w3, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p3 + i))));
-            w4 = _mm_shuffle_epi8(w4, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p4 + i))));
-            w5 = _mm_shuffle_epi8(w5, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p5 + i))));
-            w6 = _mm_shuffle_epi8(w6, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p6 + i))));
-            w7 = _mm_shuffle_epi8(w7, _mm_load_si128(reinterpret_cast<const __m128i*>(pairs + pair(p7 + i))));
+        for (std::size_t i = half; i-- > 0;) {
+            w0 = _mm_shuffle_epi8(w0, map(o0[i]));
+            w1 = _mm_shuffle_epi8(w1, map(o1[i]));
+            w2 = _mm_shuffle_epi8(w2, map(o2[i]));
+            w3 = _mm_shuffle_epi8(w3, map(o3[i]));
+            w4 = _mm_shuffle_epi8(w4, map(o4[i]));
+            w5 = _mm_shuffle_epi8(w5, map(o5[i]));
+            w6 = _mm_shuffle_epi8(w6, map(o6[i]));
+            w7 = _mm_shuffle_epi8(w7, map(o7[i]));
         }
         for (const __m128i& w : {w0, w1, w2, w3, w4, w5, w6, w7}) at = _mm_shuffle_epi8(w, at);
         done += K * stretch;
