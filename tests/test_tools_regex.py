@@ -140,7 +140,7 @@ def test_agrees_with_re(pattern):
     matches = st.from_regex(re.compile(pattern), fullmatch=True, alphabet=st.sampled_from(alphabet))
     named = sorted((set(pattern) | set(MUTATION_CHARS)) & set(alphabet))
 
-    @settings(max_examples=40, deadline=None, suppress_health_check=list(HealthCheck), database=None)
+    @settings(max_examples=30, deadline=None, suppress_health_check=list(HealthCheck), database=None)
     @given(probes(matches, alphabet, named))
     def check(text):
         agree(m, pattern, text)
@@ -284,7 +284,7 @@ TOKENS = [
 ]
 
 
-@settings(max_examples=1500, deadline=None, database=None, suppress_health_check=list(HealthCheck))
+@settings(max_examples=1000, deadline=None, database=None, suppress_health_check=list(HealthCheck))
 @given(st.lists(st.sampled_from(TOKENS), max_size=10).map("".join))
 def test_patterns_re_refuses_are_refused(pattern):
     """Our parser finds every pattern re refuses (and then reports re's own

@@ -85,11 +85,13 @@ std::optional<Dense> determinize(const PositionAutomaton& automaton, std::size_t
     result.symbol_count = k;
     std::vector<std::uint32_t> stamp(automaton.position_count(), 0);
     std::uint32_t round = 0;
-    std::vector<Position> gathered;
+    std::vector<Position> gathered, previous;
     for (std::size_t s = 0; s < sets.size(); ++s) {
         bool final = false;
         for (const Position p : sets[s]) final |= automaton.finals[p] != 0;
         result.finals.push_back(final ? 1 : 0);
+        previous.clear();
+        StateIndex previous_target = no_transition;
         for (std::size_t c = 0; c < k; ++c) {
             ++round;
             gathered.clear();
@@ -108,12 +110,18 @@ std::optional<Dense> determinize(const PositionAutomaton& automaton, std::size_t
                 continue;
             }
             std::sort(gathered.begin(), gathered.end());
-            auto [found, added] = index.try_emplace(gathered, static_cast<StateIndex>(sets.size()));
-            if (added) {
-                if (sets.size() >= max_states) return std::nullopt;
-                sets.push_back(gathered);
+            // A wide class (a negated one, the dot) often sends neighbouring
+            // classes to one set: reuse it without a lookup.
+            if (gathered != previous) {
+                auto [found, added] = index.try_emplace(gathered, static_cast<StateIndex>(sets.size()));
+                if (added) {
+                    if (sets.size() >= max_states) return std::nullopt;
+                    sets.push_back(gathered);
+                }
+                previous.swap(gathered);
+                previous_target = found->second;
             }
-            result.targets.push_back(found->second);
+            result.targets.push_back(previous_target);
         }
     }
     return result;

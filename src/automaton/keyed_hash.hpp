@@ -6,7 +6,6 @@
 // cannot be crafted in advance to degrade the tables into linear scans.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
