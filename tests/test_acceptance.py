@@ -116,10 +116,10 @@ def test_unconvertible_text_is_refused(abc, text, kind, method, param):
 
 @pytest.mark.parametrize("wide", ["\u4e00", "\U0001F600"])
 def test_lone_surrogate_found_anywhere(abc, wide):
-    # Strings are scanned a vector of units at a time: a surrogate in any lane,
-    # in the leftover units, or next to the edges of the other surrogate-like
-    # range (U+D7FF, U+E000) must be told apart.
-    for length in range(1, 41):
+    # Strings are scanned several vectors of units at a time: a surrogate in any
+    # lane of any of them, or in the leftover units, is found, and its
+    # neighbours U+D7FF and U+E000 are not taken for one.
+    for length in [*range(1, 41), 63, 64, 65, 127, 128, 129, 140]:
         for at in range(length):
             units = [wide if i % 3 == 0 else "a" for i in range(length)]
             for neighbour in ("\ud7ff", "\ue000"):
