@@ -144,7 +144,6 @@ struct CompiledWalk::Layout {
                                walk.rows32_.empty() ? nullptr : walk.rows32_.data(),
                                walk.shuffles_.get(),
                                walk.pair_shuffles_.get(),
-                               walk.latin1_offsets_.empty() ? nullptr : walk.latin1_offsets_.data(),
                                walk.row_keys_.data(),
                                walk.row_classes_.get(),
                                walk.byte_rows_,
@@ -238,9 +237,6 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
                     for (std::uint32_t lane = 0; lane < 16; ++lane)
                         composed[(first * classes + second) * 16 + lane] =
                             bytes[second * 16 + bytes[first * 16 + lane]];
-            walk->latin1_offsets_.resize(256);
-            for (std::uint32_t byte = 0; byte < 256; ++byte)
-                walk->latin1_offsets_[byte] = static_cast<std::uint16_t>(walk->class_of_.latin1()[byte] * 16);
             walk->build_vector_rows(keys, values);
         }
     }
@@ -291,8 +287,8 @@ bool CompiledWalk::fits(Kernel kernel) const noexcept {
 std::size_t CompiledWalk::memory() const noexcept {
     return sizeof(*this) + class_of_.memory() + rows16_.capacity() * 2 + rows32_.capacity() * 4 +
            final_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_ +
-           (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0) + latin1_offsets_.capacity() * 2 +
-           row_keys_.capacity() * 2 + (row_classes_ ? row_keys_.size() * 32 : 0);
+           (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0) + row_keys_.capacity() * 2 +
+           (row_classes_ ? row_keys_.size() * 32 : 0);
 }
 
 // ---- Walking ---------------------------------------------------------------------

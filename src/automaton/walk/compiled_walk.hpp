@@ -134,9 +134,6 @@ private:
     // Up to 16 states and 16 classes: by pair of classes (first * classes +
     // second), the two transition functions composed, 16 bytes a pair.
     std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> pair_shuffles_{nullptr, nullptr};
-    // With the pairs, the class of each byte already scaled to a 16-byte
-    // offset: one-byte strings then find a pair with one multiply and one add.
-    std::vector<std::uint16_t> latin1_offsets_;
     // With the pairs, the rows of 16 code points below U+10000 that hold a
     // member of the alphabet, by key (code point >> 4), each with its 16
     // classes twice over (32 bytes, one per vector half): few rows let a

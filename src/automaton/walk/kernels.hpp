@@ -16,7 +16,6 @@ struct Tables {
     const std::uint32_t* rows32;
     const std::uint8_t* shuffles;  // 16 or 64 bytes a class, aligned
     const std::uint8_t* pair_shuffles;  // 16 bytes a pair of classes, aligned
-    const std::uint16_t* latin1_offsets;  // by byte: its class * 16, where pair_shuffles is set
     // Where pair_shuffles is set: the rows of 16 code points that hold
     // members, below U+0100 (byte_rows of them) and below U+10000 (wide_rows),
     // each key with 32 class bytes; kNoVectorRows when there are too many.
