@@ -17,8 +17,6 @@ transitions were added and all but five removed.
 """
 
 import argparse
-import importlib.machinery
-import importlib.util
 import json
 import os
 import resource
@@ -30,6 +28,7 @@ import tempfile
 import time
 import timeit
 from pathlib import Path
+from standalone import load_extension
 
 ROOT = Path(__file__).resolve().parent.parent
 AB = ROOT / "build" / "ab"
@@ -54,15 +53,6 @@ def build(revision):
     subprocess.run([sys.executable, "-m", "pip", "install", "-q", "--disable-pip-version-check", "--no-build-isolation",
                     "--no-deps", "--upgrade", "--target", str(target), str(source)], check=True)
     return sorted(target.glob("morvane*.so"))[0]
-
-
-def load(path):
-    """The module in `path`, loaded under its own name but kept out of sys.modules."""
-    loader = importlib.machinery.ExtensionFileLoader("morvane", str(path))
-    spec = importlib.util.spec_from_file_location("morvane", str(path), loader=loader)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
 
 
 # ---- hot-path cases: (name, statement, setup(Morvane) -> namespace) ------------
@@ -188,10 +178,10 @@ def main():
     options = parser.parse_args()
     if options.child:
         path, figure = options.child
-        print(json.dumps(FIGURES[figure](load(path).Morvane)))
+        print(json.dumps(FIGURES[figure](load_extension(path).Morvane)))
         return
     paths = {f"base {options.base}": build(options.base), f"head {options.head}": build(options.head)}
-    modules = {name: load(path) for name, path in paths.items()}
+    modules = {name: load_extension(path) for name, path in paths.items()}
     print(f"Python {sys.version.split()[0]}, {options.rounds} rounds of {options.number} calls, alternating")
     time_cases(modules, options.rounds, options.number)
     if options.figures:

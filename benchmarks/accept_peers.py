@@ -24,7 +24,6 @@ from __future__ import annotations
 
 import argparse
 import array
-import importlib.util
 import random
 import re
 import statistics
@@ -34,6 +33,7 @@ from pathlib import Path
 from typing import Callable
 
 import morvane
+from standalone import load_extension
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -294,13 +294,6 @@ def long_inputs(length: int, rounds: int) -> dict[str, dict[str, float]]:
     return results
 
 
-def load_baseline(path: str):
-    spec = importlib.util.spec_from_file_location("morvane", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
 def short_inputs(baseline, rounds: int) -> dict[str, tuple[float, float]]:
     """ns per call over inputs of 1 to 20 characters: this build and the baseline."""
     results = {}
@@ -358,7 +351,7 @@ def main() -> None:
     print(f"  (a-u) / (a) = {ratio:.2f}; goal <= 1.25: {'met' if ratio <= 1.25 else 'missed'}")
 
     if args.baseline:
-        baseline = load_baseline(args.baseline)
+        baseline = load_extension(args.baseline)
         print(f"\nshort inputs (1-20 characters): ns per call, this build against {args.baseline}")
         for language, (ours, theirs) in short_inputs(baseline, args.rounds).items():
             print(f"  {language} this build {ours:6.1f}  baseline {theirs:6.1f}  ratio {ours / theirs:.3f}; "

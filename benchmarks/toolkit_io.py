@@ -17,29 +17,20 @@ under 2 s.
 from __future__ import annotations
 
 import argparse
-import gc
 import pickle
 import platform
 import random
 import statistics
 import string
 import sys
-import time
-from collections.abc import Callable
 
 import morvane_tools
+from standalone import cpu
 
 try:
     from automata.fa.dfa import DFA
 except ImportError:
     DFA = None
-
-
-def cpu(action: Callable[[], object]) -> tuple[float, object]:
-    gc.collect()
-    start = time.process_time()
-    result = action()
-    return time.process_time() - start, result
 
 
 def main() -> int:

@@ -36,23 +36,16 @@ import subprocess
 import sys
 import time
 from array import array
-from collections.abc import Callable
 
 import morvane_tools
 from morvane import Morvane
 from morvane_tools import _dfa
+from standalone import cpu
 
 try:
     from automata.fa.dfa import DFA
 except ImportError:
     DFA = None
-
-
-def cpu(action: Callable[[], object]) -> tuple[float, object]:
-    gc.collect()
-    start = time.process_time()
-    result = action()
-    return time.process_time() - start, result
 
 
 def random_table(rng: random.Random, states: int, symbols: str, final_share: float) -> _dfa.Dfa:

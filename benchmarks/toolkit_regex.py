@@ -24,7 +24,6 @@ linear time.
 from __future__ import annotations
 
 import argparse
-import gc
 import importlib.metadata
 import platform
 import re
@@ -35,6 +34,7 @@ import timeit
 from collections.abc import Callable
 
 from morvane_tools import from_regex
+from standalone import cpu
 
 try:
     import interegular
@@ -63,13 +63,6 @@ LOG_LINE = (
     '"https://example.org/start" "Mozilla/5.0 (X11; Linux x86_64)"'
 )
 CATASTROPHIC = r"([a-zA-Z0-9_]+)*!"
-
-
-def cpu(action: Callable[[], object]) -> tuple[float, object]:
-    gc.collect()
-    start = time.process_time()
-    result = action()
-    return time.process_time() - start, result
 
 
 def ours(pattern: str) -> object:
