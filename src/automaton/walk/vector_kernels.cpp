@@ -33,7 +33,6 @@ namespace {
 // cover the shuffle's latency; long enough that the per-block combination
 // costs little. Shorter leftovers get shorter stretches down to kMinStretch.
 constexpr std::size_t kShuffleChains = 8;  // as many chains as the kernels spell out
-constexpr std::size_t kNeonChains = 4;
 constexpr std::size_t kPermuteChains = 8;
 constexpr std::size_t kLongestStretch = 128;
 constexpr std::size_t kMinStretch = 8;
@@ -252,6 +251,8 @@ bool permute64_available() noexcept {
 #elif defined(__aarch64__)
 
 namespace {
+
+constexpr std::size_t kNeonChains = 4;  // as many chains as the NEON kernels spell out
 
 // NEON's tbl is pshufb's twin: the same backward composition.
 template <class Unit>
