@@ -47,7 +47,7 @@ public:
     // is compiled once per cell width instead of testing it per character.
     template <class Visit>
     decltype(auto) with_map(Visit&& visit) const {
-        return latin1_ ? visit(maps_->narrow) : visit(maps_->wide);
+        return latin1_ ? visit(NarrowMap{latin1_, &maps_->narrow}) : visit(maps_->wide);
     }
     // Columns ascend by code point, so walking them in order is sorted.
     char32_t symbol(std::uint32_t column) const noexcept { return maps_->symbols[column]; }
@@ -60,6 +60,15 @@ public:
     };
 
 private:
+    // The narrow map as the walks read it, its first page at hand: a walk
+    // over a Latin-1 string starts without first reaching into the shared maps.
+    struct NarrowMap {
+        const std::uint8_t* first_page;
+        const walk::PagedMap<std::uint8_t>* map;
+        const std::uint8_t* latin1() const noexcept { return first_page; }
+        std::uint8_t operator()(char32_t code_point) const noexcept { return (*map)(code_point); }
+    };
+
     std::shared_ptr<const Maps> maps_;
     const std::uint8_t* latin1_ = nullptr;  // the narrow map's first page; null for the wide map
     std::uint32_t count_ = 1;
