@@ -22,6 +22,15 @@ def build_morvane(
     initial_listed: bool,
     /,
 ) -> Morvane: ...
+def from_table(
+    cls: type[Morvane],
+    table: object,
+    initial: object,
+    finals: object,
+    states: object,
+    alphabet: object,
+    /,
+) -> Morvane | None: ...
 def minimize(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> tuple[bytes, bytearray]: ...
 def product(
     symbol_count_a: int,

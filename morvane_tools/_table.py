@@ -6,6 +6,8 @@ from collections.abc import Iterable, Mapping
 
 from morvane import Morvane
 
+from morvane_tools import _native
+
 from morvane_tools._common import (
     Table,
     add_rows,
@@ -118,6 +120,11 @@ def from_table(
     wrong type, ``ValueError`` for a name or symbol that cannot be used, each
     naming the place.
     """
+    # Plain dicts of plain strs are checked and built in one native pass; the
+    # Python path below handles everything else and names any fault.
+    built = _native.from_table(Morvane, table, initial, finals, states, alphabet)
+    if built is not None:
+        return built
     origins = check_rows(table)
     rows: Table = table
     check_text(initial, "initial")

@@ -9,6 +9,7 @@ import random
 import shutil
 import subprocess
 import sys
+import types
 
 import pytest
 
@@ -55,6 +56,73 @@ def test_from_table_defaults_and_explicit_sets():
     report = mt.validate(m)
     assert (report.initial_outside, report.finals_outside) == ("i", ("f",))
     assert mt.to_table(m) == {"a": {"x": "a"}}
+
+
+class Name(str):
+    """A str subclass: from_table takes its checking path for any table holding one."""
+
+
+def outcome(build):
+    try:
+        m = build()
+    except (TypeError, ValueError) as error:
+        return type(error), str(error)
+    return (m.get_states(), m.get_alphabet(), m.initial_state, m.get_finals(), sorted(m.get_transitions()),
+            m.current_state, m.history_len())
+
+
+def fresh(text):
+    """An equal str that is another object (when it has characters)."""
+    return "".join(list(text))
+
+
+@pytest.mark.parametrize("seed", range(12))
+def test_from_table_of_plain_dicts_agrees_with_the_checking_path(seed):
+    # A table behind a read-only proxy is not a dict, so from_table checks it
+    # in Python; a plain dict goes the fast way. Both must build the same
+    # automaton or raise the same error, faults included.
+    rng = random.Random(seed)
+    names = ["s", "t", "é", "😀", "", "u1", "w" * 20]
+    bad_values = [7, "\ud800x", "\udc00", Name("s"), "ab", ("s",)]
+    faults = [None] * 4 + ["origin", "symbol", "target", "row", "states", "alphabet", "finals", "initial"]
+    for _ in range(60):
+        used = rng.sample(names, rng.randint(1, len(names)))
+        share = rng.random() < 0.5
+        table = {}
+        for origin in used:
+            row = {}
+            for symbol in rng.sample("abcé😀", rng.randint(0, 5)):
+                target = rng.choice(used)
+                row[symbol if share else fresh(symbol)] = target if share else fresh(target)
+            table[origin if share else fresh(origin)] = row
+        initial, finals = rng.choice(used + ["outside"]), rng.sample(used, rng.randint(0, len(used)))
+        finals = rng.choice([set, list, tuple, frozenset])(finals)
+        keywords = {}
+        if rng.random() < 0.4:
+            keywords["states"] = rng.choice([set, list, tuple])(used + ["extra"])
+        if rng.random() < 0.4:
+            keywords["alphabet"] = rng.choice(["abcé😀xy", {"a", "b", "c", "é", "😀", "long"}])
+        fault, bad = rng.choice(faults), rng.choice(bad_values)
+        origin = rng.choice(used)
+        if fault == "origin" and isinstance(bad, (str, int, tuple)):
+            table[bad] = {"a": origin}
+        elif fault == "symbol":
+            table[origin][bad] = origin
+        elif fault == "target":
+            table[origin]["b"] = bad
+        elif fault == "row":
+            table[origin] = rng.choice([["a"], None, Name("a")])
+        elif fault == "states":  # one name fewer: a row, a target or only the initial state
+            keywords["states"] = rng.choice([set, list])(set(used) - {origin})
+        elif fault == "alphabet":
+            keywords["alphabet"] = rng.choice(["ab", {"a", bad} if isinstance(bad, str) else ["a", bad]])
+        elif fault == "finals":
+            finals = rng.choice(["st", [bad], {origin: 1}])
+        elif fault == "initial":
+            initial = bad
+        checked = types.MappingProxyType(table)
+        expected = outcome(lambda: mt.from_table(checked, initial, finals, **keywords))
+        assert outcome(lambda: mt.from_table(table, initial, finals, **keywords)) == expected, (fault, table)
 
 
 def test_validate_finds_each_kind_of_mistake():

@@ -9,7 +9,7 @@ from array import array
 import pytest
 
 from conftest import Morvane
-from morvane_tools import _dfa
+from morvane_tools import _dfa, _native
 
 try:
     from automata.fa.dfa import DFA
@@ -79,7 +79,7 @@ def test_round_trip_through_morvane_keeps_everything():
     for d in random_cases(60, seed=2):
         m = _dfa.to_morvane(d)
         back = _dfa.from_morvane(m)
-        assert _dfa.to_morvane(back).get_transitions().sort() == m.get_transitions().sort()
+        assert sorted(_dfa.to_morvane(back).get_transitions()) == sorted(m.get_transitions())
         for word in all_words(d.symbols, 4):
             assert m.accept(word) == accepts(d, word) == accepts(back, word)
     # What a Morvane allows beyond a plain automaton survives the round trip:
@@ -93,6 +93,51 @@ def test_round_trip_through_morvane_keeps_everything():
     for query in ("get_states", "get_alphabet", "get_finals", "get_transitions"):
         assert getattr(again, query)() == getattr(m, query)()
     assert again.initial_state == "start" and again.accept("") and not again.accept("\U0001f600")
+
+
+class Lookalike:
+    """Answers the queries the reader uses with a Morvane's answers, its
+    transitions given as a list of the test's own making."""
+
+    def __init__(self, m, transitions):
+        self.m, self.transitions, self.initial_state = m, transitions, m.initial_state
+
+    def get_states(self):
+        return self.m.get_states()
+
+    def get_alphabet(self):
+        return self.m.get_alphabet()
+
+    def get_finals(self):
+        return self.m.get_finals()
+
+    def get_transitions(self):
+        return self.transitions
+
+
+def test_reading_shared_and_distinct_name_objects():
+    # The reader knows a name object met before by its address; whether the
+    # entries share their str objects, repeat none of them, or mix both (more
+    # objects than states part of the way through), it reads the same table.
+    rng = random.Random(5)
+    for d in random_cases(40, seed=9):
+        d.names = [f"state {i}" for i in range(d.n_states)]
+        m = _dfa.to_morvane(d)
+        expected = _native.read_morvane(m)
+        entries = m.get_transitions()
+        rng.shuffle(entries)
+        one_object = {}
+        shared = [tuple(one_object.setdefault(part, part) for part in entry) for entry in entries]
+        copies = [tuple("".join(list(part)) for part in entry) for entry in entries]
+        mixed = [rng.choice((a, b)) for a, b in zip(shared, copies)]
+        for transitions in (shared, copies, mixed, sorted(shared)):
+            assert _native.read_morvane(Lookalike(m, transitions)) == expected
+        # An unknown name is refused however it arrives.
+        if entries:
+            origin, symbol, _ = shared[0]
+            for target in ("nowhere", shared[-1][0] + "x"):
+                with pytest.raises(ValueError, match="unknown state"):
+                    _native.read_morvane(Lookalike(m, shared + [(origin, symbol, target)]))
 
 
 def test_reading_leaves_the_instance_untouched(abc):

@@ -138,6 +138,29 @@ def test_get_transitions_is_a_snapshot(abc):
     assert len(first) == 4
 
 
+@pytest.mark.parametrize("spare_states", [0, 5000])
+def test_get_transitions_makes_its_own_strings(spare_states):
+    """Every str in a result is made by that call: none is the caller's
+    argument, the interpreter's cached one-character string, or an object of
+    another call's result. With spare states, few of the rows are in use."""
+    states = [f"q{i}" for i in range(4)] + [f"spare{i}" for i in range(spare_states)]
+    symbols = [chr(c) for c in range(0x40, 0x100)]
+    m = Morvane(set(states), set(symbols), "q0", set())
+    given = set()
+    for index, symbol in enumerate(symbols):
+        origin, target = states[index % 4], states[(index * 7) % 4]
+        m.add_transition(origin, symbol, target)
+        given |= {id(origin), id(symbol), id(target)}
+    first, second = m.get_transitions(), m.get_transitions()
+    assert sorted(first) == sorted(second) == sorted(
+        (states[i % 4], s, states[(i * 7) % 4]) for i, s in enumerate(symbols))
+    first_ids = {id(text) for entry in first for text in entry}
+    second_ids = {id(text) for entry in second for text in entry}
+    assert not first_ids & second_ids and not (first_ids | second_ids) & given
+    for _, symbol, _ in first:
+        assert symbol is not chr(ord(symbol))
+
+
 @pytest.mark.parametrize("padding", [0, 400])
 def test_available_symbols_follow_the_current_state(padding):
     """With padding: a hashed table with far fewer transitions than symbols."""

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "addresses.hpp"
 #include "instances.hpp"
 
 namespace morvane_tools {
@@ -234,12 +235,34 @@ Object read_instance(PyObject* instance) {
         CollectorPause pause;
         Object transitions = checked_list(call_query(instance, "get_transitions"), "get_transitions");
         const auto count = static_cast<std::size_t>(PyList_GET_SIZE(transitions.ptr()));
-        // The names of each entry are hashed some entries ahead of their
-        // lookup, and their slots prefetched: the table is larger than the
-        // caches, and the lookups are otherwise one memory wait each.
+        // Each entry's names are looked up some entries ahead of their use
+        // and their slots prefetched: the tables are larger than the caches,
+        // and each lookup would otherwise be one memory wait. A name whose
+        // address is known needs only its address slot; any other is hashed
+        // by content.
+        // A query may hand out one str object per state, shared by every
+        // entry of its result: up to one address per state is remembered.
+        AddressMap<StateIndex> addresses(state_count + 16);
+        struct Name {
+            PyObject* object = nullptr;
+            NameIndex::Key key{};
+            bool keyed = false;
+        };
         struct Pending {
-            PyObject* entry;
-            NameIndex::Key origin, target;
+            PyObject* symbol;
+            Name origin, target;
+        };
+        // A name is checked to be text the first time its address is met:
+        // a known address needs no look at the object at all.
+        auto prepare_name = [&](PyObject* object, Name& name) {
+            name.object = object;
+            name.keyed = !addresses.taking();
+            if (name.keyed) {
+                name.key = NameIndex::key_of(checked_text(object, "get_transitions"));
+                index.prefetch(name.key);
+            } else {
+                addresses.prefetch(object);
+            }
         };
         constexpr std::size_t ahead = 16;
         Pending pending[ahead];
@@ -249,33 +272,43 @@ Object read_instance(PyObject* instance) {
                 PyErr_SetString(PyExc_TypeError, "get_transitions() gave an entry that is not a 3-tuple");
                 throw PythonError{};
             }
-            Pending next{entry, NameIndex::key_of(checked_text(PyTuple_GET_ITEM(entry, 0), "get_transitions")),
-                         NameIndex::key_of(checked_text(PyTuple_GET_ITEM(entry, 2), "get_transitions"))};
-            index.prefetch(next.origin);
-            index.prefetch(next.target);
-            pending[i % ahead] = next;
+            Pending& next = pending[i % ahead];
+            next.symbol = checked_text(PyTuple_GET_ITEM(entry, 1), "get_transitions");
+            prepare_name(PyTuple_GET_ITEM(entry, 0), next.origin);
+            prepare_name(PyTuple_GET_ITEM(entry, 2), next.target);
         };
         for (std::size_t i = 0; i < std::min(ahead, count); ++i) prepare(i);
-        auto found = [&](const NameIndex::Key& key, PyObject* name) {
-            const StateIndex state = index.find(key);
+        auto resolve = [&](Name& name) {
+            const StateIndex* known = name.keyed ? nullptr : addresses.find(name.object);
+            StateIndex state = known != nullptr ? *known : no_transition;
             if (state == no_transition) {
-                PyErr_Format(PyExc_ValueError, "get_transitions() names an unknown state %R", name);
-                throw PythonError{};
+                if (!name.keyed) name.key = NameIndex::key_of(checked_text(name.object, "get_transitions"));
+                state = index.find(name.key);
+                if (state == no_transition) {
+                    PyErr_Format(PyExc_ValueError, "get_transitions() names an unknown state %R", name.object);
+                    throw PythonError{};
+                }
+                addresses.remember(name.object, state);
             }
             return static_cast<std::size_t>(state);
         };
+        // Entries often come grouped by origin: the previous one is kept.
+        PyObject* previous_origin = nullptr;
+        std::size_t origin = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            const Pending current = pending[i % ahead];
+            Pending current = pending[i % ahead];
             if (i + ahead < count) prepare(i + ahead);
-            PyObject* entry = current.entry;
-            const std::size_t origin = found(current.origin, PyTuple_GET_ITEM(entry, 0));
-            PyObject* symbol = checked_text(PyTuple_GET_ITEM(entry, 1), "get_transitions");
+            if (current.origin.object != previous_origin) {
+                origin = resolve(current.origin);
+                previous_origin = current.origin.object;
+            }
+            PyObject* symbol = current.symbol;
             const std::int32_t column = PyUnicode_GET_LENGTH(symbol) == 1 ? columns.column(PyUnicode_READ_CHAR(symbol, 0)) : -1;
             if (column < 0) {
                 PyErr_Format(PyExc_ValueError, "get_transitions() gives the symbol %R outside the alphabet", symbol);
                 throw PythonError{};
             }
-            const std::size_t target = found(current.target, PyTuple_GET_ITEM(entry, 2));
+            const std::size_t target = resolve(current.target);
             table[origin * k + static_cast<std::size_t>(column)] = static_cast<StateIndex>(target);
         }
     }

@@ -9,6 +9,7 @@
 #include "instances.hpp"
 #include "python.hpp"
 #include "regex_automaton.hpp"
+#include "tables.hpp"
 
 namespace morvane_tools {
 namespace {
@@ -108,6 +109,14 @@ PyObject* build_morvane(PyObject*, PyObject* const* arguments, Py_ssize_t count)
     });
 }
 
+// from_table(cls, table, initial, finals, states, alphabet) -> instance or None
+PyObject* from_table_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 6, "from_table");
+        return build_from_table(arguments[0], arguments[1], arguments[2], arguments[3], arguments[4], arguments[5]);
+    });
+}
+
 // minimize(symbol_count, targets, finals, initial) -> (targets, finals)
 PyObject* minimize_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
     return guarded([&] {
@@ -156,6 +165,7 @@ PyObject* is_infinite_entry(PyObject*, PyObject* const* arguments, Py_ssize_t co
 PyMethodDef functions[] = {
     {"read_morvane", read_morvane, METH_O, nullptr},
     {"build_morvane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_morvane)), METH_FASTCALL, nullptr},
+    {"from_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_table_entry)), METH_FASTCALL, nullptr},
     {"minimize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(minimize_entry)), METH_FASTCALL, nullptr},
     {"product", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<false>)), METH_FASTCALL, nullptr},
     {"product_shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<true>)), METH_FASTCALL,

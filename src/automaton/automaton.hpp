@@ -39,18 +39,25 @@ struct InputText {
     int unit_size;
 };
 
-struct TransitionView {
-    std::string_view origin;
-    Symbol symbol;
-    std::string_view target;
+class Automaton;
+
+// Every transition as numbers: origin row, column and target row, in the
+// table's own order. The names behind the numbers are the record's, which
+// never change, so the list stays readable as long as its automaton lives;
+// a caller makes each state's and symbol's text once however many
+// transitions share it.
+struct TransitionList {
+    struct Entry {
+        std::uint32_t row, column, target_row;
+    };
+    const Automaton* automaton;
+    std::vector<Entry> entries;
 };
 
 struct HistoryView {
     std::string_view state;
     Handle data;
 };
-
-class Automaton;
 
 // The states visited by a simulation that went through: the starting state,
 // then one per character. Nothing is stored; for_each walks the input again,
@@ -82,16 +89,23 @@ public:
     // ---- record and queries
     std::string_view current_state() const noexcept { return name_at(current_); }
     std::string_view initial_state() const noexcept { return initial_state_; }
-    std::span<const std::string> states() const noexcept { return states_.sorted(); }
-    std::span<const std::string> alphabet() const noexcept { return alphabet_.sorted(); }
-    std::span<const std::string> finals() const noexcept { return finals_.sorted(); }
+    // Each in code-point order.
+    const TextSet& states() const noexcept { return states_; }
+    const TextSet& alphabet() const noexcept { return alphabet_; }
+    const TextSet& finals() const noexcept { return finals_; }
     std::string_view name_at(Position position) const noexcept;
 
     // ---- transition table
     void add_transition(Text of, Symbol with, Text for_);
     void remove_transition(Text of, Symbol with);
     bool has_transition(Text of, Symbol with) const noexcept;
-    std::vector<TransitionView> transitions() const;
+    TransitionList transitions() const;
+    // Rows (the dead row 0 included) and columns of the table, and the names
+    // behind them, for reading a TransitionList.
+    std::uint32_t row_count() const noexcept { return transitions_.row_count(); }
+    std::uint32_t column_count() const noexcept { return columns_.count(); }
+    std::string_view name_of_row(std::uint32_t row) const noexcept { return name_at(transitions_.position(row)); }
+    char32_t symbol_of_column(std::uint32_t column) const noexcept { return columns_.symbol(column); }
     std::vector<Symbol> available_symbols() const;
 
     // ---- stepping and history

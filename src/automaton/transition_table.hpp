@@ -63,6 +63,7 @@ public:
     TransitionTable(std::uint64_t rows, std::uint32_t columns);
 
     std::uint32_t columns() const noexcept { return columns_; }
+    std::uint32_t row_count() const noexcept { return static_cast<std::uint32_t>(rows_); }
     std::size_t size() const noexcept { return count_; }
 
     Position position(std::uint32_t row_index) const noexcept { return Position{row_index} * columns_; }

@@ -51,14 +51,13 @@ bool Automaton::has_transition(Text of, Symbol with) const noexcept {
     return from != 0 && column != 0 && transitions_.next(transitions_.position(from), column) != 0;
 }
 
-std::vector<TransitionView> Automaton::transitions() const {
-    std::vector<TransitionView> views;
-    views.reserve(transitions_.size());
+TransitionList Automaton::transitions() const {
+    TransitionList list{this, {}};
+    list.entries.reserve(transitions_.size());
     transitions_.for_each([&](std::uint32_t row, std::uint32_t column, std::uint32_t target_row) {
-        views.push_back({name_at(transitions_.position(row)), Symbol{columns_.symbol(column)},
-                         name_at(transitions_.position(target_row))});
+        list.entries.push_back({row, column, target_row});
     });
-    return views;
+    return list;
 }
 
 std::vector<Symbol> Automaton::available_symbols() const {

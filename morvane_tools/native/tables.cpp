@@ -1,0 +1,196 @@
+// A Morvane from a table {state: {symbol: target}} made of plain dicts and
+// strs: the table is walked once in C to check every name and gather the
+// constructor's sets, then each transition goes to add_transition. Anything
+// less plain (another mapping type, a str subclass, a name that cannot be
+// used) gives None, and the caller's Python path, which names the place of a
+// fault, takes over: no Python code of the caller's runs here.
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "addresses.hpp"
+#include "tables.hpp"
+
+namespace morvane_tools {
+namespace {
+
+// The class stores names as UTF-8, which a lone surrogate does not have.
+bool usable_text(PyObject* object) noexcept {
+    if (!PyUnicode_CheckExact(object)) return false;
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(object);
+    switch (PyUnicode_KIND(object)) {
+        case PyUnicode_1BYTE_KIND: return true;
+        case PyUnicode_2BYTE_KIND: {
+            const Py_UCS2* units = PyUnicode_2BYTE_DATA(object);
+            for (Py_ssize_t i = 0; i < length; ++i)
+                if (units[i] >= 0xd800 && units[i] <= 0xdfff) return false;
+            return true;
+        }
+        default: {
+            const Py_UCS4* units = PyUnicode_4BYTE_DATA(object);
+            for (Py_ssize_t i = 0; i < length; ++i)
+                if (units[i] >= 0xd800 && units[i] <= 0xdfff) return false;
+            return true;
+        }
+    }
+}
+
+// Symbols met just before, by address: a slot remembers one address, and a
+// collision only costs the symbol's check again.
+class RecentSymbols {
+public:
+    bool seen(PyObject* symbol) noexcept {
+        PyObject*& slot = slots_[(reinterpret_cast<std::uintptr_t>(symbol) >> 4) % slots_.size()];
+        if (slot == symbol) return true;
+        slot = symbol;
+        return false;
+    }
+
+private:
+    std::array<PyObject*, 256> slots_{};
+};
+
+// A set of usable names from a set, frozenset, list or tuple of exact strs;
+// empty when the collection is anything else.
+Object plain_name_set(PyObject* collection) {
+    if (!PyAnySet_CheckExact(collection) && !PyList_CheckExact(collection) && !PyTuple_CheckExact(collection))
+        return {};
+    Object items = checked(PySequence_Fast(collection, "a collection"));
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.ptr());
+    PyObject** members = PySequence_Fast_ITEMS(items.ptr());
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (!usable_text(members[i])) return {};
+    return checked(PySet_New(items.ptr()));
+}
+
+bool holds(PyObject* set, PyObject* member) {
+    const int found = PySet_Contains(set, member);
+    if (found < 0) throw PythonError{};
+    return found == 1;
+}
+
+void add_to(PyObject* set, PyObject* member) {
+    if (PySet_Add(set, member) != 0) throw PythonError{};
+}
+
+// Cyclic collections are paused: the build makes no cycles, and a collection
+// could run a finaliser of the caller's while the table is being walked.
+class CollectorPause {
+public:
+    CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+
+private:
+    bool was_enabled_;
+};
+
+}  // namespace
+
+Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObject* finals, PyObject* states,
+                        PyObject* alphabet) {
+    if (!PyDict_CheckExact(table) || !usable_text(initial)) return Object::none();
+    Object final_set = plain_name_set(finals);
+    if (!final_set) return Object::none();
+    Object state_set, symbol_set;
+    const bool states_given = states != Py_None, alphabet_given = alphabet != Py_None;
+    if (states_given) {
+        state_set = plain_name_set(states);
+    } else {
+        state_set = checked(PySet_New(final_set.ptr()));
+        add_to(state_set.ptr(), initial);
+    }
+    if (!state_set) return Object::none();
+    if (!alphabet_given) {
+        symbol_set = checked(PySet_New(nullptr));
+    } else if (PyUnicode_CheckExact(alphabet)) {
+        // A str stands for the set of its characters.
+        if (!usable_text(alphabet)) return Object::none();
+        symbol_set = checked(PySet_New(alphabet));
+    } else {
+        symbol_set = plain_name_set(alphabet);
+    }
+    if (!symbol_set) return Object::none();
+
+    CollectorPause pause;
+    // Rows usually share their target objects: each target object is checked
+    // and put into the states once. A row's targets are looked up in chunks,
+    // their slots prefetched first, as the map outgrows the caches.
+    AddressMap<bool> known_targets(2 * static_cast<std::size_t>(PyDict_GET_SIZE(table)) + 1024);
+    RecentSymbols known_symbols;
+    auto new_target = [&](PyObject* target) {
+        if (known_targets.find(target) != nullptr) return true;
+        if (!usable_text(target)) return false;
+        if (states_given) {
+            if (!holds(state_set.ptr(), target)) return false;
+        } else {
+            add_to(state_set.ptr(), target);
+        }
+        known_targets.remember(target, true);
+        return true;
+    };
+    constexpr Py_ssize_t chunk = 32;
+    PyObject* chunk_targets[chunk];
+    Py_ssize_t at = 0, transitions = 0;
+    PyObject *origin, *row;
+    while (PyDict_Next(table, &at, &origin, &row)) {
+        if (!usable_text(origin) || !PyDict_CheckExact(row)) return Object::none();
+        if (states_given) {
+            if (!holds(state_set.ptr(), origin)) return Object::none();
+        } else {
+            add_to(state_set.ptr(), origin);
+        }
+        Py_ssize_t inner = 0, held = 0;
+        PyObject *symbol, *target;
+        bool more = true;
+        while (more) {
+            more = PyDict_Next(row, &inner, &symbol, &target) != 0;
+            if (more) {
+                if (!known_symbols.seen(symbol)) {
+                    if (!usable_text(symbol) || PyUnicode_GET_LENGTH(symbol) != 1) return Object::none();
+                    if (alphabet_given) {
+                        if (!holds(symbol_set.ptr(), symbol)) return Object::none();
+                    } else {
+                        add_to(symbol_set.ptr(), symbol);
+                    }
+                }
+                known_targets.prefetch(target);
+                chunk_targets[held++] = target;
+            }
+            if (held == chunk || (!more && held > 0)) {
+                for (Py_ssize_t i = 0; i < held; ++i)
+                    if (!new_target(chunk_targets[i])) return Object::none();
+                held = 0;
+            }
+        }
+        transitions += PyDict_GET_SIZE(row);
+    }
+
+    Object instance = checked(PyObject_CallFunctionObjArgs(cls, state_set.ptr(), symbol_set.ptr(), initial,
+                                                           final_set.ptr(), nullptr));
+    // The method descriptor of the class, called with the instance first:
+    // the plain public method without a bound-method object per call.
+    Object add_transition = checked(PyObject_GetAttrString(cls, "add_transition"));
+    PyObject* arguments[4] = {instance.ptr(), nullptr, nullptr, nullptr};
+    // Nothing of the caller's has run since the walk above, so the table is
+    // as it was checked; its size is compared all the same.
+    at = 0;
+    Py_ssize_t added = 0;
+    while (PyDict_Next(table, &at, &origin, &row)) {
+        arguments[1] = origin;
+        Py_ssize_t inner = 0;
+        while (PyDict_Next(row, &inner, &arguments[2], &arguments[3])) {
+            checked(PyObject_Vectorcall(add_transition.ptr(), arguments, 4, nullptr));
+            ++added;
+        }
+    }
+    if (added != transitions) throw std::runtime_error("the table changed while it was being added");
+    return instance;
+}
+
+}  // namespace morvane_tools
