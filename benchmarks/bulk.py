@@ -13,7 +13,8 @@ that its peak memory is its own, the builds taking turns round after round:
   so no Python bytecode runs between calls), per call, the origin one str
   object per row and the targets random among the state names' objects;
 - get_transitions, per transition, and the peak memory it adds;
-- the size of a small instance (3 states, 4 transitions), over 200,000.
+- the size of a small instance (3 states, 4 transitions), over 200,000,
+  all over one alphabet or each over its own.
 
 Builds are made as benchmarks/ab.py makes them ("." is the working tree).
 """
@@ -94,18 +95,18 @@ def measure(Morvane, states):
     figures["result release ns/transition"] = per_unit(time.perf_counter() - start, transitions)
     del m
 
-    # 3 states, 4 transitions; the second symbol is "b" for all or a
-    # character of each instance's own, so that nothing is shared.
+    # 3 states, 4 transitions over {"a", "b"}, or over an alphabet of each
+    # instance's own (a third symbol tells them apart), so nothing is shared.
     count = 200_000
-    for figure, second in (("small instance bytes", lambda i: "b"),
-                           ("same, an alphabet of its own", lambda i: chr(0x10000 + i))):
+    for figure, alphabet in (("small instance bytes", lambda i: ("b", set())),
+                             ("same, an alphabet of its own", lambda i: (chr(0x100 + i // 200), {chr(0x20 + i % 200)}))):
         ctypes.CDLL(None).malloc_trim(0)
         gc.collect()
         before = resident_bytes()
         small = []
         for i in range(count):
-            b = second(i)
-            s = Morvane({"q0", "q1", "q2"}, {"a", b}, "q0", {"q2"})
+            b, extra = alphabet(i)
+            s = Morvane({"q0", "q1", "q2"}, {"a", b} | extra, "q0", {"q2"})
             s.add_transition("q0", "a", "q1")
             s.add_transition("q1", b, "q2")
             s.add_transition("q1", "a", "q1")
