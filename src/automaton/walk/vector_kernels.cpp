@@ -338,32 +338,31 @@ bool permute64_available() noexcept { return false; }
 
 #endif
 
-std::uint32_t shuffle16(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return shuffle16_walk(t, u, n, s);
+// The entries the header declares, without a target of their own: each
+// reaches its walk only after the processor has been asked.
+template <class Unit>
+std::uint32_t shuffle16(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return shuffle16_walk(tables, units, length, state);
 }
-std::uint32_t shuffle16(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return shuffle16_walk(t, u, n, s);
+
+template <class Unit>
+std::uint32_t pairs16(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return pairs16_walk(tables, units, length, state);
 }
-std::uint32_t shuffle16(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return shuffle16_walk(t, u, n, s);
+
+template <class Unit>
+std::uint32_t permute64(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return permute64_walk(tables, units, length, state);
 }
-std::uint32_t pairs16(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return pairs16_walk(t, u, n, s);
-}
-std::uint32_t pairs16(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return pairs16_walk(t, u, n, s);
-}
-std::uint32_t pairs16(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return pairs16_walk(t, u, n, s);
-}
-std::uint32_t permute64(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return permute64_walk(t, u, n, s);
-}
-std::uint32_t permute64(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return permute64_walk(t, u, n, s);
-}
-std::uint32_t permute64(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return permute64_walk(t, u, n, s);
-}
+
+template std::uint32_t shuffle16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t shuffle16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t shuffle16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t pairs16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t pairs16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t pairs16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t permute64(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t permute64(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t permute64(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 
 }  // namespace morvane::walk::kernels
