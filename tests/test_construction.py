@@ -198,3 +198,26 @@ def test_an_unbuilt_instance_refuses_every_entry_and_is_released_cleanly():
     import subprocess
     result = subprocess.run([sys.executable, "-c", UNBUILT], capture_output=True, text=True, timeout=120)
     assert result.returncode == 0 and result.stdout == "released\n", result.stderr
+
+
+def test_sets_agree_with_python_sets_on_sorting_and_membership():
+    """Names that tie on their first bytes, that are prefixes of each other
+    (a NUL byte included), of every UTF-8 width, in sets of many sizes:
+    listed as sorted() lists them, and found exactly when they are members."""
+    rng = __import__("random").Random(5)
+    pieces = ["", "a", "ab", "abcdefgh", "abcdefghi", "\0", "\x7f", "\x80", "é", "\uffff", "\U0001F600", "z" * 17]
+
+    def name():
+        return "".join(rng.choice(pieces) for _ in range(rng.randrange(4))) + rng.choice(["", str(rng.randrange(50))])
+
+    for size in [0, 1, 2, 3, 4, 7, 12, 13, 100, 1500]:
+        members = {name() for _ in range(size)}
+        others = {name() for _ in range(300)} | {m + "\0" for m in members} | {m[:-1] for m in members if m}
+        finals = Morvane(set(), set(), "", members)
+        assert finals.get_finals() == sorted(members)
+        assert [finals.is_final(m) for m in sorted(others)] == [m in members for m in sorted(others)]
+        states = Morvane(members, {"a"}, "", set())
+        assert states.get_states() == sorted(members)
+        for state in members:
+            states.add_transition(state, "a", state)
+        assert sorted(states.get_transitions()) == sorted((m, "a", m) for m in members)

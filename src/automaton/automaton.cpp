@@ -42,7 +42,7 @@ Automaton::~Automaton() {
 
 std::string_view Automaton::name_at(Position position) const noexcept {
     const std::uint32_t row = transitions_.row(position);
-    return row <= states_.size() ? std::string_view(states_[row - 1]) : std::string_view(initial_state_);
+    return row <= states_.size() ? states_[row - 1] : std::string_view(initial_state_);
 }
 
 }  // namespace morvane

@@ -88,9 +88,10 @@ public:
     // ---- record and queries
     std::string_view current_state() const noexcept { return name_at(current_); }
     std::string_view initial_state() const noexcept { return initial_state_; }
-    std::span<const std::string> states() const noexcept { return states_.sorted(); }
-    std::span<const std::string> alphabet() const noexcept { return alphabet_.sorted(); }
-    std::span<const std::string> finals() const noexcept { return finals_.sorted(); }
+    // Each in code-point order.
+    const TextSet& states() const noexcept { return states_; }
+    const TextSet& alphabet() const noexcept { return alphabet_; }
+    const TextSet& finals() const noexcept { return finals_; }
     std::string_view name_at(Position position) const noexcept;
 
     // ---- transition table

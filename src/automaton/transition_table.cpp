@@ -10,8 +10,8 @@ namespace morvane {
 
 SymbolColumns::SymbolColumns(const TextSet& alphabet) {
     // The alphabet is sorted by code point, so columns come out sorted too.
-    for (const std::string& member : alphabet.sorted()) {
-        const long code_point = utf8::single_code_point(member);
+    for (std::size_t index = 0; index < alphabet.size(); ++index) {
+        const long code_point = utf8::single_code_point(alphabet[index]);
         if (code_point >= 0) symbols_.push_back(static_cast<char32_t>(code_point));
     }
     const std::span<const char32_t> keys = std::span<const char32_t>(symbols_).subspan(1);

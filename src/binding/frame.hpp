@@ -71,7 +71,8 @@ PyObject* run_borrowed(PyObject* self, Prepare&& prepare) {
     typename Shape::Values values;
     if (!prepare(values)) return nullptr;
     Automaton& automaton = instance.automaton();
-    auto call = [&](auto&... arguments) { return (automaton.*Op)(arguments...); };
+    // decltype(auto): a reference result (a set of the record) is converted in place, not copied.
+    auto call = [&](auto&... arguments) -> decltype(auto) { return (automaton.*Op)(arguments...); };
     if constexpr (std::is_void_v<typename Shape::Result>) {
         std::apply(call, values);
         Py_RETURN_NONE;

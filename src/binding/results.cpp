@@ -123,7 +123,7 @@ PyObject* history_pair(const HistoryView& entry) noexcept {
 
 }  // namespace
 
-PyObject* to_python(std::span<const std::string> texts) noexcept {
+PyObject* to_python(const TextSet& texts) noexcept {
     return list_of(texts.size(), [&](std::size_t index) { return python::new_str(texts[index]); });
 }
 

@@ -23,7 +23,7 @@ inline PyObject* to_python(std::string_view text) noexcept { return python::new_
 inline PyObject* to_python(const std::string& text) noexcept { return python::new_str(text); }
 // A stored object (context data, snapshot): itself, with a new reference.
 inline PyObject* to_python(Handle stored) noexcept { return Py_NewRef(stored.ptr()); }
-PyObject* to_python(std::span<const std::string> texts) noexcept;
+PyObject* to_python(const TextSet& texts) noexcept;  // a list in the set's order
 PyObject* to_python(const TransitionList& transitions);  // may throw std::bad_alloc
 PyObject* to_python(const std::vector<Symbol>& symbols) noexcept;
 PyObject* to_python(const std::vector<HistoryView>& entries) noexcept;
