@@ -3,8 +3,9 @@
 // The input's first bytes choose the automaton (states, up to 90, so every
 // size class; alphabet; density; seed of its table) and the string width;
 // the rest is the string, one character a byte, repeated up to 16 times so
-// that inputs reach past the longest kernel blocks. Any kernel that ends in
-// another row than the plain walk aborts.
+// that inputs reach past the longest kernel blocks; wide strings may hold
+// lone surrogates. Any kernel that ends in another row than the plain walk,
+// or a scan for surrogates that disagrees with a plain loop, aborts.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "automaton/walk/compiled_walk.hpp"
+#include "automaton/walk/lone_surrogates.hpp"
 #include "../tests/kernels/reference.hpp"
 
 using morvane::walk::CompiledWalk;
@@ -29,6 +31,12 @@ template <class Unit>
 void check(const Automaton& a, const CompiledWalk& walk, const std::vector<char32_t>& input) {
     const std::vector<Unit> units(input.begin(), input.end());
     const std::uint32_t expected = a.walk(input);
+    const bool surrogate = std::any_of(input.begin(), input.end(), [](char32_t c) { return c >= 0xD800 && c < 0xE000; });
+    if (morvane::walk::holds_lone_surrogate(units.data(), units.size(), sizeof(Unit)) != surrogate) {
+        std::fprintf(stderr, "the surrogate scan says %d, a plain loop %d (%zu units of %zu bytes)\n", !surrogate,
+                     surrogate, units.size(), sizeof(Unit));
+        std::abort();
+    }
     for (const Kernel kernel : morvane::walk::all_kernels) {
         if (!walk.fits(kernel) || !morvane::walk::kernel_runs_here(kernel)) continue;
         const std::uint32_t got = walk.end_row_with(kernel, units.data(), units.size(), sizeof(Unit));
@@ -71,12 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto walk = CompiledWalk::build({a.rows, a.symbols, a.edges, a.initial_row, a.final_rows, a.cells.size() * 4});
     if (!walk) std::abort();
     // One character a byte: a member of the alphabet, or (the last choice)
-    // a character outside it.
+    // a character outside it: in wide strings, a lone surrogate when the
+    // byte's top bit is set.
     std::vector<char32_t> input;
     for (std::size_t r = 0; r < repeats; ++r)
         for (std::size_t i = kHeader; i < size; ++i) {
             const std::uint32_t pick = data[i] % a.columns();
-            input.push_back(pick == 0 ? U'~' : a.symbols[pick]);
+            const char32_t foreign = width > 0 && data[i] >= 0x80 ? 0xD800 + (data[i] & 0x7F) * 16 : U'~';
+            input.push_back(pick == 0 ? foreign : a.symbols[pick]);
         }
     switch (width) {
         case 0: check<std::uint8_t>(a, *walk, input); break;

@@ -269,6 +269,43 @@ def test_long_walks_agree_with_a_reference(active_states):
                     m.add_transition(*key, delta[key])
 
 
+def encode_error(text):
+    """What encoding `text` as UTF-8 raises, or None."""
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError as error:
+        return error
+    return None
+
+
+@pytest.mark.parametrize("active_states", [2, 16, 40, 300])
+def test_lone_surrogates_are_refused_wherever_the_walk_stops(active_states):
+    """A lone surrogate refuses the input with the very error encoding it
+    raises, whether the walk would go through, die before the surrogate or
+    die on it: short inputs on the table, long ones on the compiled walks."""
+    rng = random.Random(7000 + active_states)
+    for round_ in range(2):
+        chars = rng.sample(POOL, rng.randint(2, len(POOL)))
+        active = [f"s{i}" for i in range(active_states)]
+        finals = {s for s in active if rng.random() < 0.5}
+        m = Morvane(set(active), set(chars), active[0], finals)
+        delta = {(q, c): rng.choice(active) for q in active for c in chars if rng.random() < 0.9}
+        for (q, c), target in delta.items():
+            m.add_transition(q, c, target)
+        for length in [1, 5, 63, 64, 65, 700, 2100, 5000] * 3:
+            text = list(long_input(rng, delta, active[0], chars, length))
+            at = rng.randrange(length)
+            text[at] = rng.choice(["\ud800", "\udbff", "\udc00", "\udfff"])
+            if at > 0 and rng.random() < 0.4:  # and an earlier death
+                text[rng.randrange(at)] = rng.choice(OUTSIDE)
+            text = "".join(text)
+            expected = encode_error(text)
+            for call, parameter in ((m.accept, "st"), (m.simulate, "input")):
+                error = error_of(call, text, kind=UnicodeEncodeError)
+                assert error.args == expected.args and error.__notes__ == [f"while processing '{parameter}'"]
+            assert m.current_state == active[0] and m.history_len() == 0
+
+
 # A failing simulate stops where accept stops and builds nothing: under an
 # address-space limit that leaves room for the input but not for 8 bytes a
 # character, it still fails with its own ValueError.

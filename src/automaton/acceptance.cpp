@@ -1,9 +1,15 @@
 // Whole-input walks: acceptance from the initial state, simulation from the
 // current state. Both read the caller's string in place, one code unit at a
 // time, and never change the record.
+//
+// The string may hold lone surrogates, which no str encodable as UTF-8
+// holds: both refuse such an input, before any result. No alphabet holds a
+// surrogate, so every walk dies on one; only a walk that dies looks for
+// them, from where it died on.
 #include "automaton/automaton.hpp"
 #include "automaton/errors.hpp"
 #include "automaton/utf8.hpp"
+#include "automaton/walk/lone_surrogates.hpp"
 
 namespace morvane {
 
@@ -71,6 +77,12 @@ char32_t unit_at(InputText input, std::size_t index) noexcept {
     }
 }
 
+// Throws UnencodableInput when the units from `from` on hold a lone surrogate.
+[[gnu::noinline]] void refuse_lone_surrogates(InputText input, std::size_t from) {
+    const void* rest = static_cast<const char*>(input.data) + from * static_cast<std::size_t>(input.unit_size);
+    if (walk::holds_lone_surrogate(rest, input.length - from, input.unit_size)) throw UnencodableInput{};
+}
+
 }  // namespace
 
 // Out of line, so that the short inputs' path stays small enough to inline.
@@ -89,21 +101,31 @@ char32_t unit_at(InputText input, std::size_t index) noexcept {
     });
 }
 
-bool Automaton::accept(InputText input) const noexcept {
+bool Automaton::accept(InputText input) const {
     // Fields copied out one by one: the loops below then read registers, not
     // a copy of the whole struct that would wait on the caller's stores.
     const void* const data = input.data;
     const std::size_t length = input.length;
     const int unit_size = input.unit_size;
     if (length >= walk::Cache::shortest) [[unlikely]] {
-        if (const walk::CompiledWalk* compiled = compiled_walk(length)) return compiled->accepts(data, length, unit_size);
+        if (const walk::CompiledWalk* compiled = compiled_walk(length)) {
+            const walk::Ending ending = compiled->ending(data, length, unit_size);
+            // The kernels tell only that the input died, not where.
+            if (ending == walk::Ending::died && unit_size != 1)
+                refuse_lone_surrogates(InputText{data, length, unit_size}, 0);
+            return ending == walk::Ending::accepted;
+        }
     }
     const auto [last, consumed] = dispatch(InputText{data, length, unit_size}, columns_, transitions_,
                                            [this, length](const auto* units, const auto& columns, auto steps) {
                                                return walk_table(units, length, initial_, columns, steps,
                                                                  [](Position) {});
                                            });
-    return consumed == length && final_rows_[transitions_.row(last)] != 0;
+    if (consumed != length) {
+        if (unit_size != 1) refuse_lone_surrogates(InputText{data, length, unit_size}, consumed);
+        return false;
+    }
+    return final_rows_[transitions_.row(last)] != 0;
 }
 
 StatePath Automaton::simulate(InputText input) const {
@@ -115,6 +137,7 @@ StatePath Automaton::simulate(InputText input) const {
         return walk_table(units, input.length, current_, columns, steps, [](Position) {});
     });
     if (consumed != input.length) {
+        refuse_lone_surrogates(input, consumed);
         std::string message = "Erro: Nao ha transicao definida a partir do estado '";
         message += name_at(last);
         message += "' com o simbolo '";

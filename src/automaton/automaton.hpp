@@ -31,7 +31,8 @@ struct Symbol {
 };
 
 // A whole input read in place: the code units of a Python string (1, 2 or
-// 4 bytes each), already checked to hold no lone surrogate.
+// 4 bytes each). It may hold lone surrogates: accept and simulate refuse it
+// then, throwing UnencodableInput.
 struct InputText {
     const void* data;
     std::size_t length;
@@ -118,7 +119,7 @@ public:
     void clear_history() noexcept;
 
     // ---- acceptance and simulation
-    bool accept(InputText input) const noexcept;
+    bool accept(InputText input) const;
     StatePath simulate(InputText input) const;
     bool is_final(Text state) const noexcept { return finals_.contains(state); }
     bool is_accepted() const noexcept { return final_rows_[transitions_.row(current_)] != 0; }

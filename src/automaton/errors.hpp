@@ -24,6 +24,11 @@ private:
     std::string message_;
 };
 
+// A whole input holds a lone surrogate, which no str that UTF-8 can encode
+// holds. Found by the walk rather than before it (the walk dies on one):
+// the call frame then raises the error its argument's conversion gives.
+struct UnencodableInput {};
+
 // A Python exception is already set (raised by user code or the C API)
 // and is to be propagated as it is.
 struct PythonErrorSet {};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "automaton/automaton.hpp"
@@ -25,8 +26,23 @@ inline bool from_python(PyObject* object, Symbol& out) noexcept {
     return to_symbol_general(object, out);
 }
 
-// A whole input: a str read in place, after checking it holds no lone surrogate.
+// A whole input: a str read in place. Whether it holds a lone surrogate is
+// left to the walk, which reads every unit anyway and dies on one (see
+// walk/lone_surrogates.hpp); the engine then throws UnencodableInput and
+// the frame finishes the conversion, raising its error.
 bool from_python(PyObject* object, InputText& out) noexcept;
+
+// The rest of a conversion that a walk left unfinished: false with the
+// error of a plain conversion set. Only an input's conversion has a rest.
+bool finish_conversion(PyObject* object, const InputText& converted) noexcept;
+template <class Value>
+bool finish_conversion(PyObject*, const Value&) noexcept {
+    return true;
+}
+// Such a conversion is the last of its operation: no later argument's error
+// can then come before its own.
+template <class Value>
+inline constexpr bool conversion_finished_later = std::is_same_v<Value, InputText>;
 
 // A set or frozenset (or subclass) of str, each member as UTF-8.
 bool from_python(PyObject* object, std::vector<std::string>& out) noexcept;

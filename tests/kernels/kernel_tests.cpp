@@ -9,6 +9,10 @@
 // the row the plain walk ends in. A kernel this processor cannot run is
 // reported as skipped.
 //
+// Wide inputs also die on lone surrogates, which no alphabet holds: every
+// kernel must die on one wherever it stands, and the scan for them must
+// agree with a plain loop, a surrogate at every offset of its vector blocks.
+//
 // Usage: morvane_kernel_tests [seed] [automata per class]
 #include <algorithm>
 #include <cstdint>
@@ -20,10 +24,12 @@
 #include <vector>
 
 #include "automaton/walk/compiled_walk.hpp"
+#include "automaton/walk/lone_surrogates.hpp"
 #include "reference.hpp"
 
 using morvane::walk::CompiledWalk;
 using morvane::walk::Edge;
+using morvane::walk::Ending;
 using morvane::walk::Kernel;
 using morvane::walk::testing::Automaton;
 
@@ -107,6 +113,45 @@ struct Tally {
     std::size_t passed = 0, failed = 0;
 };
 
+bool is_surrogate(char32_t c) { return c >= 0xD800 && c < 0xE000; }
+
+template <class Unit>
+bool plain_scan(const std::vector<Unit>& units) {
+    return std::any_of(units.begin(), units.end(), [](Unit unit) { return is_surrogate(unit); });
+}
+
+// The scan against a plain loop: lengths around its blocks (four vectors a
+// step, then single vectors, then single units), each of the surrogates'
+// edges and their neighbours at every offset, over a background of
+// characters that only differ from a surrogate in the bits the scan masks.
+template <class Unit>
+void check_surrogate_scan(Rng& rng, Tally& tally) {
+    const std::vector<char32_t> probes = {0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xD7FF, 0xE000, 0xF800, 0x5800};
+    std::vector<char32_t> background = {0x0061, 0xD7FF, 0xE000, 0xF7FF, 0x00D8, 0x0800};
+    if (sizeof(Unit) == 4) background.insert(background.end(), {0x1D800, 0x10D800, 0x1DFFF});
+    std::vector<std::size_t> lengths;
+    for (std::size_t length = 0; length <= 160; ++length) lengths.push_back(length);
+    for (const std::size_t length : {255, 256, 257, 1000, 4099}) lengths.push_back(length);
+    for (const std::size_t length : lengths) {
+        std::vector<Unit> units(length);
+        for (auto& unit : units) unit = static_cast<Unit>(background[rng() % background.size()]);
+        for (std::size_t at = 0; at < length; ++at) {
+            const Unit kept = units[at];
+            for (const char32_t probe : probes) {
+                units[at] = static_cast<Unit>(probe);
+                const bool got = morvane::walk::holds_lone_surrogate(units.data(), units.size(), sizeof(Unit));
+                if (got == plain_scan(units)) {
+                    ++tally.passed;
+                } else if (++tally.failed <= 20) {
+                    std::printf("FAIL surrogate scan, %zu-byte units, length %zu, U+%04X at %zu: %d\n", sizeof(Unit),
+                                length, static_cast<unsigned>(probe), at, got);
+                }
+            }
+            units[at] = kept;
+        }
+    }
+}
+
 template <class Unit>
 void check_width(const Automaton& a, const CompiledWalk& walk, const std::vector<std::vector<char32_t>>& inputs,
                  const char* label, Tally& tally) {
@@ -114,11 +159,17 @@ void check_width(const Automaton& a, const CompiledWalk& walk, const std::vector
     for (const auto& input : inputs) {
         units.assign(input.begin(), input.end());
         const std::uint32_t expected = a.walk(input);
+        const Ending expected_ending =
+            expected == 0 ? Ending::died : a.final_rows[expected] ? Ending::accepted : Ending::rejected;
+        if (sizeof(Unit) > 1 && morvane::walk::holds_lone_surrogate(units.data(), units.size(), sizeof(Unit)) !=
+                                    plain_scan(units)) {
+            if (++tally.failed <= 20) std::printf("FAIL %s surrogate scan, length %zu\n", label, units.size());
+        }
         for (const Kernel kernel : morvane::walk::all_kernels) {
             if (!walk.fits(kernel) || !morvane::walk::kernel_runs_here(kernel)) continue;
             const std::uint32_t got = walk.end_row_with(kernel, units.data(), units.size(), sizeof(Unit));
-            const bool accepted = walk.accepts_with(kernel, units.data(), units.size(), sizeof(Unit));
-            if (got == expected && accepted == (a.final_rows[expected] != 0)) {
+            const Ending ending = walk.ending_with(kernel, units.data(), units.size(), sizeof(Unit));
+            if (got == expected && ending == expected_ending) {
                 ++tally.passed;
             } else if (++tally.failed <= 20) {
                 std::printf("FAIL %s kernel %s, %u states, %zu-byte units, length %zu: row %u, expected %u\n", label,
@@ -162,6 +213,15 @@ void check_automaton(Rng& rng, const Automaton& a, const char* label, char32_t b
         dying[at] = outside(rng, a, below);
         inputs.push_back(std::move(dying));
     }
+    // Lone surrogates, which only wide strings hold (narrowed below, they
+    // become U+00FF), at every offset of the first blocks and around later
+    // boundaries; a few behind an earlier death as well.
+    for (std::size_t i = 0; i < offsets.size(); i += 2) {
+        std::vector<char32_t> dying(live);
+        dying[offsets[i]] = 0xD800 + static_cast<char32_t>(rng() % 0x800);
+        if (i % 16 == 0 && offsets[i] > 0) dying[rng() % offsets[i]] = outside(rng, a, below);
+        inputs.push_back(std::move(dying));
+    }
     // Then the same inputs narrowed to what 2- and 1-byte strings can hold.
     check_width<std::uint32_t>(a, *walk, inputs, label, tally);
     for (auto& input : inputs)
@@ -185,6 +245,8 @@ int main(int argc, char** argv) {
             std::printf("skipped: kernel %s (this processor lacks its instructions)\n",
                         morvane::walk::kernel_name(kernel));
     Tally tally;
+    check_surrogate_scan<std::uint16_t>(rng, tally);
+    check_surrogate_scan<std::uint32_t>(rng, tally);
     struct SizeClass {
         const char* label;
         std::uint32_t lowest, highest;

@@ -203,8 +203,9 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
         walk->rows32_ = std::move(rows);
 
     walk->row_of_ = std::move(row_of);
-    walk->final_.resize(states);
-    for (std::uint64_t state = 1; state < states; ++state) walk->final_[state] = source.final_rows[walk->row_of_[state]];
+    walk->ending_.resize(states, Ending::died);
+    for (std::uint64_t state = 1; state < states; ++state)
+        walk->ending_[state] = source.final_rows[walk->row_of_[state]] ? Ending::accepted : Ending::rejected;
 
     std::vector<char32_t> keys(source.symbols.begin() + (source.symbols.empty() ? 0 : 1), source.symbols.end());
     std::vector<std::uint8_t> values(class_of_column.begin() + (class_of_column.empty() ? 0 : 1),
@@ -286,7 +287,7 @@ bool CompiledWalk::fits(Kernel kernel) const noexcept {
 
 std::size_t CompiledWalk::memory() const noexcept {
     return sizeof(*this) + class_of_.memory() + rows16_.capacity() * 2 + rows32_.capacity() * 4 +
-           final_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_ +
+           ending_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_ +
            (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0) + row_keys_.capacity() * 2 +
            (row_classes_ ? row_keys_.size() * 32 : 0);
 }
@@ -320,8 +321,9 @@ std::uint32_t CompiledWalk::end_state(Kernel kernel, const void* units, std::siz
     }
 }
 
-bool CompiledWalk::accepts_with(Kernel kernel, const void* units, std::size_t length, int unit_size) const noexcept {
-    return final_[end_state(kernel, units, length, unit_size)] != 0;
+Ending CompiledWalk::ending_with(Kernel kernel, const void* units, std::size_t length,
+                                 int unit_size) const noexcept {
+    return ending_[end_state(kernel, units, length, unit_size)];
 }
 
 std::uint32_t CompiledWalk::end_row_with(Kernel kernel, const void* units, std::size_t length,

@@ -83,6 +83,9 @@ private:
     std::uint32_t last_page_ = 0;
 };
 
+// How a walk over a whole input ends.
+enum class Ending : std::uint8_t { died, rejected, accepted };
+
 class CompiledWalk {
 public:
     // nullptr when the table does not pay for compiling (more than 255 input
@@ -90,14 +93,15 @@ public:
     // passes through.
     static std::unique_ptr<CompiledWalk> build(const Source& source);
 
-    // Whether the input is accepted from the initial state. `units` are the
-    // code units of a string of `unit_size` bytes each (1, 2 or 4).
-    bool accepts(const void* units, std::size_t length, int unit_size) const noexcept {
-        return accepts_with(chosen_, units, length, unit_size);
+    // How the input ends from the initial state: dead somewhere, or through
+    // to a state that rejects or accepts. `units` are the code units of a
+    // string of `unit_size` bytes each (1, 2 or 4).
+    Ending ending(const void* units, std::size_t length, int unit_size) const noexcept {
+        return ending_with(chosen_, units, length, unit_size);
     }
     // The same through one particular kernel; a kernel that does not fit this
     // walk's size or this processor falls back to the one chosen.
-    bool accepts_with(Kernel kernel, const void* units, std::size_t length, int unit_size) const noexcept;
+    Ending ending_with(Kernel kernel, const void* units, std::size_t length, int unit_size) const noexcept;
 
     // The source row where the walk ends, 0 when the input dies: what the
     // kernels are checked by.
@@ -124,7 +128,7 @@ private:
     // multiplied by the class count. 16-bit cells while they fit.
     std::vector<std::uint16_t> rows16_;
     std::vector<std::uint32_t> rows32_;
-    std::vector<std::uint8_t> final_;  // by state
+    std::vector<Ending> ending_;  // by state: died for the dead state
     std::vector<std::uint32_t> row_of_;  // by state: the source row
     // By class, the transition function as bytes (lane q: the target of
     // state q; lanes past the last state map to themselves), 16 or 64 bytes
