@@ -242,3 +242,27 @@ def test_hashed_cells_give_back_memory_as_transitions_go():
     assert allocated_bytes() - before < grown // 8
     assert sorted(m.get_transitions()) == sorted((state, symbol, state) for state, symbol in kept)
     assert m.available_symbols() == sorted(symbol for state, symbol in kept if state == states[0])
+
+
+def test_automata_over_equal_and_different_alphabets_keep_their_own_columns():
+    """Automata made and dropped in random order over alphabets that repeat,
+    overlap and differ (Latin-1, wider, 300 symbols): each maps every
+    character to its own alphabet's symbols, whatever else lives or died."""
+    rng = random.Random(11)
+    pool = ["a", "b", "c", "\xe9", "\u0416", "\U0001F600", "ab"] + [chr(0x400 + i) for i in range(300)]
+    alphabets = [frozenset(rng.sample(pool[:7], rng.randrange(0, 6)) + [rng.choice(pool[:6])]) for _ in range(12)] + [frozenset(pool)]
+    live = []
+    for _ in range(400):
+        if live and rng.random() < 0.4:
+            live.pop(rng.randrange(len(live)))
+        alphabet = rng.choice(alphabets)
+        m = Morvane({"p", "q"}, set(alphabet), "p", {"q"})
+        symbols = sorted(s for s in alphabet if len(s) == 1)
+        chosen = rng.sample(symbols, rng.randrange(1, len(symbols) + 1))
+        for symbol in chosen:
+            m.add_transition("p", symbol, "q")
+        live.append((m, set(chosen)))
+        probe, (other, leaving) = rng.choice(pool[:6] + pool[-3:]), rng.choice(live)
+        assert other.has_transition("p", probe) == (probe in leaving)
+        assert other.accept(probe) == (probe in leaving)
+        assert other.available_symbols() == sorted(leaving)

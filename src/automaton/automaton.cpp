@@ -22,9 +22,16 @@ Automaton::Automaton(std::vector<std::string> states, std::vector<std::string> a
     initial_ = transitions_.position(initial_row == 0 ? static_cast<std::uint32_t>(rows - 1) : initial_row);
     current_ = initial_;
 
+    // Probe with the smaller set: finals are often a few among many states.
     final_rows_.assign(rows, 0);
-    for (std::uint32_t row = 1; row < rows; ++row)
-        final_rows_[row] = finals_.contains(name_at(transitions_.position(row))) ? 1 : 0;
+    if (finals_.size() < states_.size()) {
+        for (std::size_t index = 0; index < finals_.size(); ++index)
+            if (const std::uint32_t row = row_of(finals_[index])) final_rows_[row] = 1;
+    } else {
+        for (std::uint32_t row = 1; row <= states_.size(); ++row)
+            final_rows_[row] = finals_.contains(states_[row - 1]) ? 1 : 0;
+    }
+    if (initial_row == 0) final_rows_[rows - 1] = finals_.contains(initial_state_) ? 1 : 0;
 }
 
 // Fields are released in declaration order, which is not the order C++ would

@@ -1,6 +1,9 @@
 #include "automaton/transition_table.hpp"
 
+#include <mutex>
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #include "automaton/utf8.hpp"
 
@@ -8,23 +11,71 @@ namespace morvane {
 
 // ---- Symbol columns --------------------------------------------------------
 
+namespace {
+
+// The column maps in use, by their symbols. Only construction reads or adds
+// entries; a map dies with its last automaton and leaves an expired entry,
+// which is swept once such entries could be half the table.
+class SharedMaps {
+public:
+    std::shared_ptr<const SymbolColumns::Maps> get(const std::u32string& symbols) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        auto found = maps_.find(symbols);
+        if (found != maps_.end())
+            if (std::shared_ptr<const SymbolColumns::Maps> shared = found->second.lock()) return shared;
+        std::shared_ptr<const SymbolColumns::Maps> made = build(symbols);
+        if (found != maps_.end()) {
+            found->second = made;
+        } else {
+            if (maps_.size() >= 2 * swept_size_ + 16) sweep();
+            maps_.emplace(symbols, made);
+        }
+        return made;
+    }
+
+private:
+    static std::shared_ptr<const SymbolColumns::Maps> build(const std::u32string& keys) {
+        auto maps = std::make_shared<SymbolColumns::Maps>();
+        maps->symbols.insert(maps->symbols.end(), keys.begin(), keys.end());
+        if (keys.size() < 256) {
+            std::vector<std::uint8_t> columns(keys.size());
+            for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint8_t>(i + 1);
+            maps->narrow = walk::PagedMap<std::uint8_t>(keys, columns);
+        } else {
+            std::vector<std::uint32_t> columns(keys.size());
+            for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint32_t>(i + 1);
+            maps->wide = walk::PagedMap<std::uint32_t>(keys, columns);
+        }
+        return maps;
+    }
+
+    void sweep() noexcept {
+        std::erase_if(maps_, [](const auto& entry) { return entry.second.expired(); });
+        swept_size_ = maps_.size();
+    }
+
+    std::mutex mutex_;
+    std::unordered_map<std::u32string, std::weak_ptr<const SymbolColumns::Maps>> maps_;
+    std::size_t swept_size_ = 0;
+};
+
+SharedMaps& shared_maps() {
+    static SharedMaps* maps = new SharedMaps;  // never destroyed: automata may outlive static destruction
+    return *maps;
+}
+
+}  // namespace
+
 SymbolColumns::SymbolColumns(const TextSet& alphabet) {
     // The alphabet is sorted by code point, so columns come out sorted too.
+    std::u32string symbols;
     for (std::size_t index = 0; index < alphabet.size(); ++index) {
         const long code_point = utf8::single_code_point(alphabet[index]);
-        if (code_point >= 0) symbols_.push_back(static_cast<char32_t>(code_point));
+        if (code_point >= 0) symbols.push_back(static_cast<char32_t>(code_point));
     }
-    const std::span<const char32_t> keys = std::span<const char32_t>(symbols_).subspan(1);
-    narrow_ = symbols_.size() <= 256;
-    if (narrow_) {
-        std::vector<std::uint8_t> columns(keys.size());
-        for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint8_t>(i + 1);
-        narrow_map_ = walk::PagedMap<std::uint8_t>(keys, columns);
-    } else {
-        std::vector<std::uint32_t> columns(keys.size());
-        for (std::size_t i = 0; i < keys.size(); ++i) columns[i] = static_cast<std::uint32_t>(i + 1);
-        wide_map_ = walk::PagedMap<std::uint32_t>(keys, columns);
-    }
+    maps_ = shared_maps().get(symbols);
+    latin1_ = symbols.size() < 256 ? maps_->narrow.latin1() : nullptr;
+    count_ = static_cast<std::uint32_t>(symbols.size() + 1);
 }
 
 // ---- Transition table ------------------------------------------------------

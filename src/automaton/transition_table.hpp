@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,32 +27,51 @@ namespace morvane {
 // among the alphabet's single-character members, counted from 1. A paged
 // map of byte cells while there are fewer than 256 columns (the usual case:
 // 256 bytes for a Latin-1 alphabet), of 4-byte cells beyond.
+//
+// The maps depend on nothing but the symbols and never change, so automata
+// with the same symbols share one copy: many small automata over one
+// alphabet then cost one page between them, not one each.
 class SymbolColumns {
 public:
     SymbolColumns() = default;
     explicit SymbolColumns(const TextSet& alphabet);
 
     // Columns including column 0.
-    std::uint32_t count() const noexcept { return static_cast<std::uint32_t>(symbols_.size()); }
+    std::uint32_t count() const noexcept { return count_; }
     // 0 for a character that is not a member of the alphabet.
     std::uint32_t column(char32_t symbol) const noexcept {
-        return narrow_ ? narrow_map_(symbol) : wide_map_(symbol);
+        if (latin1_) return symbol < 256 ? latin1_[symbol] : maps_->narrow(symbol);
+        return maps_->wide(symbol);
     }
     // Runs visit(map) with the map itself, so a loop over many characters
     // is compiled once per cell width instead of testing it per character.
     template <class Visit>
     decltype(auto) with_map(Visit&& visit) const {
-        return narrow_ ? visit(narrow_map_) : visit(wide_map_);
+        return latin1_ ? visit(NarrowMap{latin1_, &maps_->narrow}) : visit(maps_->wide);
     }
     // Columns ascend by code point, so walking them in order is sorted.
-    char32_t symbol(std::uint32_t column) const noexcept { return symbols_[column]; }
-    std::span<const char32_t> symbols() const noexcept { return symbols_; }
+    char32_t symbol(std::uint32_t column) const noexcept { return maps_->symbols[column]; }
+    std::span<const char32_t> symbols() const noexcept { return maps_->symbols; }
+
+    struct Maps {
+        std::vector<char32_t> symbols{0};  // column -> code point; [0] is a placeholder
+        walk::PagedMap<std::uint8_t> narrow;
+        walk::PagedMap<std::uint32_t> wide;
+    };
 
 private:
-    std::vector<char32_t> symbols_{0};  // column -> code point; [0] is a placeholder
-    bool narrow_ = true;
-    walk::PagedMap<std::uint8_t> narrow_map_;
-    walk::PagedMap<std::uint32_t> wide_map_;
+    // The narrow map as the walks read it, its first page at hand: a walk
+    // over a Latin-1 string starts without first reaching into the shared maps.
+    struct NarrowMap {
+        const std::uint8_t* first_page;
+        const walk::PagedMap<std::uint8_t>* map;
+        const std::uint8_t* latin1() const noexcept { return first_page; }
+        std::uint8_t operator()(char32_t code_point) const noexcept { return (*map)(code_point); }
+    };
+
+    std::shared_ptr<const Maps> maps_;
+    const std::uint8_t* latin1_ = nullptr;  // the narrow map's first page; null for the wide map
+    std::uint32_t count_ = 1;
 };
 
 // A state's row multiplied by the table's column count; 0 is the dead row.
