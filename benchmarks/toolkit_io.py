@@ -10,6 +10,15 @@ on the same dict: morvane_tools.from_table, automata-lib's DFA constructor
 then to_table, dumps, loads and a pickle round trip of the built automaton.
 Figures are medians of CPU time (time.process_time) over the rounds.
 
+Most of this time is the class's own: one add_transition call per transition
+to build, one get_transitions list to read. Each round therefore also times
+the parts on their own: from_table's native walk of the dict (every check and
+the constructor's sets, before the first add_transition: a last row whose
+symbol lies outside the given alphabet makes it stop there), get_transitions
+with freeing its list (what dumps asks of the class), and building the
+instance from the dense table (what loads does after parsing and checking:
+the constructor and add_transition calls, with names and sets made first).
+
 Goals: from_table at least 10x faster than automata-lib's DFA; dumps + loads
 under 2 s.
 """
@@ -25,6 +34,8 @@ import string
 import sys
 
 import morvane_tools
+from morvane import Morvane
+from morvane_tools import _dfa, _native
 from standalone import cpu
 
 try:
@@ -44,6 +55,7 @@ def main() -> int:
     names = [f"q{index}" for index in range(arguments.states)]
     table = {name: {symbol: rng.choice(names) for symbol in symbols} for name in names}
     finals = set(rng.sample(names, max(1, arguments.states // 10)))
+    walked = {**table, "beyond": {"!": "q0"}}  # stops the walk at its last row
     transitions = arguments.states * len(symbols)
     print(f"Python {platform.python_version()}, {arguments.states:,} states x {len(symbols)} symbols "
           f"= {transitions:,} transitions, {arguments.rounds} rounds, CPU-time medians")
@@ -60,6 +72,15 @@ def main() -> int:
                                            initial_state="q0", final_states=finals))
             times.setdefault("automata-lib DFA(...)", []).append(seconds)
             del dfa
+        seconds, refused = cpu(lambda: _native.from_table(Morvane, walked, "q0", finals, None, set(symbols)))
+        assert refused is None
+        times.setdefault("  from_table's walk alone", []).append(seconds)
+        seconds, _ = cpu(lambda: len(m.get_transitions()))
+        times.setdefault("  get_transitions alone", []).append(seconds)
+        dense = _dfa.from_morvane(m)
+        seconds, _ = cpu(lambda: _dfa.to_morvane(dense))
+        times.setdefault("  building from the dense table", []).append(seconds)
+        del dense
         seconds, rows = cpu(lambda: morvane_tools.to_table(m))
         times.setdefault("to_table", []).append(seconds)
         assert rows == table
@@ -80,6 +101,15 @@ def main() -> int:
         print(f"  {label:<{width}}  {seconds:7.3f} s   (range {spread}, {transitions / seconds / 1e6:5.2f} M transitions/s)")
     print(f"  JSON document: {len(text) / 1e6:.1f} MB")  # type: ignore[arg-type]
 
+    walk, reads, build = (medians[f"  {part}"] for part in ("from_table's walk alone", "get_transitions alone",
+                                                            "building from the dense table"))
+    print("Where the time goes:")
+    print(f"  from_table {medians['from_table']:6.3f} s: the native walk {walk:6.3f} s, then the constructor and "
+          f"one add_transition per transition {medians['from_table'] - walk:6.3f} s")
+    print(f"  dumps      {medians['dumps']:6.3f} s: get_transitions {reads:6.3f} s, the rest "
+          f"{medians['dumps'] - reads:6.3f} s")
+    print(f"  loads      {medians['loads']:6.3f} s: the build {build:6.3f} s (constructor and add_transition), "
+          f"parsing and checking {medians['loads'] - build:6.3f} s")
     if DFA is not None:
         ratio = medians["automata-lib DFA(...)"] / medians["from_table"]
         print(f"from_table is {ratio:.1f}x faster than automata-lib's DFA (goal: 10x): "

@@ -60,6 +60,19 @@ def product_shortest_word(
     operation: int,
     /,
 ) -> list[int] | None: ...
+def same_language(
+    symbol_count_a: int,
+    targets_a: Buffer,
+    finals_a: Buffer,
+    initial_a: int,
+    columns_a: Buffer,
+    symbol_count_b: int,
+    targets_b: Buffer,
+    finals_b: Buffer,
+    initial_b: int,
+    columns_b: Buffer,
+    /,
+) -> bool: ...
 def shortest_word(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> list[int] | None: ...
 def is_infinite(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, /) -> bool: ...
 def regex_automaton(

@@ -76,7 +76,7 @@ class _Pair:
 
     def __init__(self, a: Morvane, b: Morvane, function: str) -> None:
         self.a = _read(a, function, "a")
-        self.b = _read(b, function, "b")
+        self.b = self.a if b is a else _read(b, function, "b")
         self.symbols = "".join(sorted(set(self.a.symbols) | set(self.b.symbols)))
         self.extra_alphabet = sorted(set(self.a.extra_alphabet) | set(self.b.extra_alphabet))
 
@@ -93,6 +93,9 @@ class _Pair:
         table, finals = _native.product(*self.native_arguments(operation))
         d = Dfa(self.symbols, table_from_bytes(table), finals, 0, None, extra_alphabet=self.extra_alphabet)
         return to_morvane(minimize_dfa(d) if minimize else d)
+
+    def same_language(self) -> bool:
+        return _native.same_language(*self.native_arguments(_SYMMETRIC_DIFFERENCE)[:-1])
 
     def shortest_word(self, operation: int) -> str | None:
         columns = _native.product_shortest_word(*self.native_arguments(operation))
@@ -113,7 +116,7 @@ def minimize(m: Morvane) -> Morvane:
 
 def equivalent(a: Morvane, b: Morvane) -> bool:
     """Whether a and b accept the same words."""
-    return _Pair(a, b, "equivalent").shortest_word(_SYMMETRIC_DIFFERENCE) is None
+    return _Pair(a, b, "equivalent").same_language()
 
 
 def counterexample(a: Morvane, b: Morvane) -> str | None:

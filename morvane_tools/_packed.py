@@ -37,6 +37,14 @@ def _little_endian(targets: array[int]) -> bytes:
     return targets.tobytes()
 
 
+def empty_cells(cells: bytes) -> int:
+    """How many little-endian cells hold -1. Only -1 has 0xff as the top (last)
+    byte of its cell, the others being state indexes, so every run of four
+    0xff bytes is a whole -1 cell: counting the runs counts the cells without
+    an int object per cell."""
+    return cells.count(b"\xff\xff\xff\xff")
+
+
 def pack(m: Morvane, states: list[str], alphabet: list[str], layout: str) -> dict[str, str] | None:
     """The packed table of ``m``, or None where rows suit better ("auto")."""
     symbols = _column_symbols(alphabet)
@@ -59,13 +67,15 @@ def pack(m: Morvane, states: list[str], alphabet: list[str], layout: str) -> dic
         targets = renumbered
     elif len(targets) > n * k:
         targets = targets[: n * k]  # the initial state's own row, when it is not a state: always empty
-    if layout == "auto" and (n * k - targets.count(-1)) * 4 < n * k:
+    cells = _little_endian(targets)
+    if layout == "auto" and (n * k - empty_cells(cells)) * 4 < n * k:
         return None
-    return {"symbols": symbols, "targets": base64.b64encode(_little_endian(targets)).decode("ascii")}
+    return {"symbols": symbols, "targets": base64.b64encode(cells).decode("ascii")}
 
 
 def unpack(
-    packed: object, states: list[str], alphabet: list[str], initial: str, finals: list[str]
+    packed: object, states: list[str], alphabet: list[str], initial: str, finals: list[str],
+    state_set: set[str] | None = None,
 ) -> Morvane:
     """A new automaton from a packed table; ValueError naming the place of a fault."""
     if type(packed) is not dict or sorted(packed) != ["symbols", "targets"]:
@@ -95,7 +105,9 @@ def unpack(
     if sys.byteorder == "big":
         targets.byteswap()
     names = list(states)
-    listed = initial in set(states)
+    if state_set is None:
+        state_set = set(states)
+    listed = initial in state_set
     if not listed:
         names.append(initial)
         targets.extend(array("i", [-1]) * k)
@@ -103,7 +115,7 @@ def unpack(
     dense = _dfa.Dfa(
         symbols,
         targets,
-        bytearray(name in final_set for name in names),
+        bytearray(map(final_set.__contains__, names)),
         names.index(initial) if listed else n,
         names,
         extra_alphabet=[member for member in alphabet if len(member) != 1],

@@ -25,6 +25,7 @@ from morvane_tools._common import (
     Table,
     add_rows,
     check_texts,
+    encodable,
     gc_paused,
     read_rows,
     shown,
@@ -123,7 +124,7 @@ def _unpickle(version: int, parts: tuple[Any, ...]) -> Morvane:
     if problem is not None:
         raise ValueError(f"this pickled Morvane's history cannot be restored: {problem[1]}")
     if packed is not None:
-        m = unpack(packed, states, alphabet, initial, finals)
+        m = unpack(packed, states, alphabet, initial, finals, state_set)
     else:
         m = build(rows, state_set, set(alphabet), initial, set(finals), "of the pickled automaton")
     return _restore(m, state_set, initial, current, data, history)
@@ -327,13 +328,15 @@ class _Reader:
 
     def names(self, key: str) -> list[str]:
         names: list[object] = self.field(key, list, "a list of strings")
-        for index, name in enumerate(names):
-            if type(name) is not str:
-                raise ValueError(f"{key}[{index}] must be a string, not {_json_kind(name)}")
-        try:
-            check_texts(names, key)  # type: ignore[arg-type]
-        except ValueError as error:
-            raise ValueError(str(error)) from None
+        if not set(map(type, names)) <= {str}:  # one pass in C; the loop only finds the culprit
+            for index, name in enumerate(names):
+                if type(name) is not str:
+                    raise ValueError(f"{key}[{index}] must be a string, not {_json_kind(name)}")
+        if not encodable("".join(names)):  # type: ignore[arg-type]
+            try:
+                check_texts(names, key)  # type: ignore[arg-type]
+            except ValueError as error:
+                raise ValueError(str(error)) from None
         if len(set(names)) != len(names):
             seen: set[object] = set()
             duplicate = next(name for name in names if name in seen or seen.add(name))  # type: ignore[func-returns-value]
@@ -448,7 +451,7 @@ def loads(text: str | bytes | bytearray) -> Morvane:
         where = "current" if problem[0] == len(history) else f"history[{problem[0]}]"
         raise ValueError(f"{where}: {problem[1]}")
     if packed:
-        m = unpack(document["packed_transitions"], states, alphabet, initial, finals)
+        m = unpack(document["packed_transitions"], states, alphabet, initial, finals, state_set)
     else:
         try:
             m = build(rows, state_set, alphabet_set, initial, set(finals), "of the document")

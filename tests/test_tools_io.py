@@ -10,10 +10,12 @@ import shutil
 import subprocess
 import sys
 import types
+from array import array
 
 import pytest
 
 import morvane_tools as mt
+from morvane_tools import _packed
 from morvane import Morvane
 
 DECIMAL = {
@@ -123,6 +125,15 @@ def test_from_table_of_plain_dicts_agrees_with_the_checking_path(seed):
         checked = types.MappingProxyType(table)
         expected = outcome(lambda: mt.from_table(checked, initial, finals, **keywords))
         assert outcome(lambda: mt.from_table(table, initial, finals, **keywords)) == expected, (fault, table)
+
+
+def test_empty_cells_are_counted_from_the_bytes():
+    # Indexes whose low bytes are 0xff sit beside -1 cells on either side.
+    rng = random.Random(3)
+    values = [-1, 0, 0xFF, 0xFFFF, 0xFFFFFF, 0x7FFFFFFF, 0x7FFFFF00, 0xFFFFFF00 >> 1]
+    for _ in range(300):
+        targets = array("i", (rng.choice(values) for _ in range(rng.randint(0, 12))))
+        assert _packed.empty_cells(_packed._little_endian(targets)) == targets.count(-1)
 
 
 def test_validate_finds_each_kind_of_mistake():

@@ -29,6 +29,9 @@ Dense product(const DenseView& a, ColumnMap columns_a, const DenseView& b, Colum
 std::optional<std::vector<std::int32_t>> product_shortest_word(
     const DenseView& a, ColumnMap columns_a, const DenseView& b, ColumnMap columns_b, Combine how);
 
+// Whether the two automata accept the same words over the result columns.
+bool same_language(const DenseView& a, ColumnMap columns_a, const DenseView& b, ColumnMap columns_b);
+
 // The same for one automaton.
 std::optional<std::vector<std::int32_t>> shortest_word(const DenseView& automaton);
 

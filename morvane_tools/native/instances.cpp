@@ -254,7 +254,7 @@ Object read_instance(PyObject* instance) {
         };
         // A name is checked to be text the first time its address is met:
         // a known address needs no look at the object at all.
-        auto prepare_name = [&](PyObject* object, Name& name) {
+        auto prepare_name = [&](PyObject* object, Name& name) __attribute__((always_inline)) {
             name.object = object;
             name.keyed = !addresses.taking();
             if (name.keyed) {
@@ -266,7 +266,7 @@ Object read_instance(PyObject* instance) {
         };
         constexpr std::size_t ahead = 16;
         Pending pending[ahead];
-        auto prepare = [&](std::size_t i) {
+        auto prepare = [&](std::size_t i) __attribute__((always_inline)) {
             PyObject* entry = PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i));
             if (!PyTuple_CheckExact(entry) || PyTuple_GET_SIZE(entry) != 3) {
                 PyErr_SetString(PyExc_TypeError, "get_transitions() gave an entry that is not a 3-tuple");
@@ -278,7 +278,7 @@ Object read_instance(PyObject* instance) {
             prepare_name(PyTuple_GET_ITEM(entry, 2), next.target);
         };
         for (std::size_t i = 0; i < std::min(ahead, count); ++i) prepare(i);
-        auto resolve = [&](Name& name) {
+        auto resolve = [&](Name& name) __attribute__((always_inline)) {
             const StateIndex* known = name.keyed ? nullptr : addresses.find(name.object);
             StateIndex state = known != nullptr ? *known : no_transition;
             if (state == no_transition) {

@@ -144,6 +144,18 @@ PyObject* product_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count)
     });
 }
 
+// same_language(a..., columns_a, b..., columns_b) -> bool
+PyObject* same_language_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 10, "same_language");
+        const DenseArgument a(arguments), b(arguments + 5);
+        const ColumnArgument columns_a(arguments[4], a.view()), columns_b(arguments[9], b.view());
+        if (columns_a.map().size() != columns_b.map().size()) throw InvalidArgument("the column maps differ in length");
+        const bool same = same_language(a.view(), columns_a.map(), b.view(), columns_b.map());
+        return Object::borrow(morvane::Handle(same ? Py_True : Py_False));
+    });
+}
+
 // shortest_word(symbol_count, targets, finals, initial) -> list of columns or None
 PyObject* shortest_word_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
     return guarded([&] {
@@ -169,6 +181,8 @@ PyMethodDef functions[] = {
     {"minimize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(minimize_entry)), METH_FASTCALL, nullptr},
     {"product", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<false>)), METH_FASTCALL, nullptr},
     {"product_shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<true>)), METH_FASTCALL,
+     nullptr},
+    {"same_language", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(same_language_entry)), METH_FASTCALL,
      nullptr},
     {"shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shortest_word_entry)), METH_FASTCALL, nullptr},
     {"is_infinite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_infinite_entry)), METH_FASTCALL, nullptr},

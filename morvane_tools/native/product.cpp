@@ -153,6 +153,55 @@ std::optional<std::vector<std::int32_t>> product_shortest_word(
     return word;
 }
 
+bool same_language(const DenseView& a, ColumnMap columns_a, const DenseView& b, ColumnMap columns_b) {
+    // Hopcroft and Karp: the states of both automata, each side's missing
+    // transitions going to a dead state of its own, in one union-find. The
+    // initial states are merged, then pair by pair their successors; the
+    // languages differ exactly when a merge meets two states that disagree on
+    // acceptance. Nearly linear in the states, with no table of pairs, and it
+    // stops at the first disagreement.
+    const std::size_t na = a.state_count(), nb = b.state_count(), k = columns_a.size();
+    const std::size_t dead_a = na, first_b = na + 1, dead_b = first_b + nb;
+    std::vector<std::uint32_t> parent(dead_b + 1), size(dead_b + 1, 1);
+    for (std::size_t state = 0; state < parent.size(); ++state) parent[state] = static_cast<std::uint32_t>(state);
+    auto root = [&](std::size_t state) {
+        while (parent[state] != state) {
+            parent[state] = parent[parent[state]];
+            state = parent[state];
+        }
+        return state;
+    };
+    auto accepting = [&](std::size_t state) {
+        if (state < na) return a.finals[state] != 0;
+        return state >= first_b && state < dead_b && b.finals[state - first_b] != 0;
+    };
+    std::vector<std::pair<std::size_t, std::size_t>> pending;
+    auto merge = [&](std::size_t in_a, std::size_t in_b) {
+        std::size_t root_a = root(in_a), root_b = root(in_b);
+        if (root_a == root_b) return true;
+        if (accepting(in_a) != accepting(in_b)) return false;
+        if (size[root_a] < size[root_b]) std::swap(root_a, root_b);
+        parent[root_b] = static_cast<std::uint32_t>(root_a);
+        size[root_a] += size[root_b];
+        pending.emplace_back(in_a, in_b);
+        return true;
+    };
+    if (!merge(static_cast<std::size_t>(a.initial), first_b + static_cast<std::size_t>(b.initial))) return false;
+    while (!pending.empty()) {
+        const auto [in_a, in_b] = pending.back();
+        pending.pop_back();
+        for (std::size_t symbol = 0; symbol < k; ++symbol) {
+            const StateIndex next_a = in_a == dead_a ? no_transition : step(a, columns_a, static_cast<StateIndex>(in_a), symbol);
+            const StateIndex next_b =
+                in_b == dead_b ? no_transition : step(b, columns_b, static_cast<StateIndex>(in_b - first_b), symbol);
+            if (!merge(next_a == no_transition ? dead_a : static_cast<std::size_t>(next_a),
+                       next_b == no_transition ? dead_b : first_b + static_cast<std::size_t>(next_b)))
+                return false;
+        }
+    }
+    return true;
+}
+
 std::optional<std::vector<std::int32_t>> shortest_word(const DenseView& automaton) {
     // The product with a one-state automaton that accepts everything.
     std::vector<std::int32_t> columns(automaton.symbol_count);
