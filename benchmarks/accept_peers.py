@@ -11,7 +11,9 @@ needs is timed on its own line), google-re2 on bytes, regex, re, automata-lib,
 and for (d) the floor, a plain dense-table C++ loop over the same automaton.
 Every engine first answers 1,000 random inputs and must agree with morvane.
 Then they take turns, one call each per round, timed by this thread's CPU
-clock; figures are medians over the rounds.
+clock; figures are medians over the rounds. In the (a-u) rotation morvane
+also walks (a)'s input, so that the (a-u)/(a) ratio compares two figures
+taken side by side.
 
 Short inputs (1 to 20 characters, the usual validator call) are compared
 with another build of morvane loaded beside this one (--baseline PATH.so),
@@ -262,10 +264,20 @@ def check_agreement(language: Language, engines: list[Engine], m) -> None:
         sys.exit(f"morvane disagrees with the reference on the long input of {language.name}")
 
 
+# In the (a-u) rotation, morvane also walks (a)'s input: the two figures of
+# the (a-u)/(a) goal then meet the same load and the same peers between
+# calls (the peers of (a-u) leave more of the caches cold, and a 2-byte
+# input is twice the memory).
+BESIDE = "morvane on (a)'s input"
+
+
 def long_inputs(length: int, rounds: int) -> dict[str, dict[str, float]]:
     results = {}
+    beside = None
     for language in (even_as(length, False), decimal(length), even_as(length, True), random_complete(length)):
         m = language.morvane()
+        if language.name == "(a)":
+            beside = (m, language.text)
         engines = [e for e in [hyperscan_engine(language), *regex_engines(language), automata_lib_engine(language)]
                    if e is not None]
         if language.name == "(d)":
@@ -276,6 +288,9 @@ def long_inputs(length: int, rounds: int) -> dict[str, dict[str, float]]:
         short = text[: max(1, length // 20)]  # automata-lib is ~100x slower: a twentieth of the input
         calls: dict[str, Callable[[], object]] = {"morvane": lambda: m.accept(text)}
         per_char = {"morvane": len(text)}
+        if language.name == "(a-u)" and beside is not None:
+            calls[BESIDE] = lambda m_a=beside[0], text_a=beside[1]: m_a.accept(text_a)
+            per_char[BESIDE] = len(beside[1])
         for engine in engines:
             if engine.prepared is not None:
                 data = engine.prepare(text)
@@ -330,7 +345,8 @@ def main() -> None:
             print(f"  {name:34s} {value:9.3f}")
 
     def fastest_peer(language):
-        peers = {n: v for n, v in results[language].items() if n != "morvane" and "encode" not in n}
+        peers = {n: v for n, v in results[language].items()
+                 if not n.startswith("morvane") and "encode" not in n}
         return min(peers.items(), key=lambda item: item[1]) if peers else (None, float("nan"))
 
     print("\ngoals (ratios within this run)")
@@ -348,7 +364,10 @@ def main() -> None:
         ratio = floor / results["(d)"]["morvane"]
         print(f"  (d) {ratio:.2f}x faster than the plain dense loop; goal 3x: {'met' if ratio >= 3 else 'missed'}")
     ratio = results["(a-u)"]["morvane"] / results["(a)"]["morvane"]
-    print(f"  (a-u) / (a) = {ratio:.2f}; goal <= 1.25: {'met' if ratio <= 1.25 else 'missed'}")
+    print(f"  (a-u) / (a) = {ratio:.2f} across the two rotations")
+    if BESIDE in results["(a-u)"]:
+        ratio = results["(a-u)"]["morvane"] / results["(a-u)"][BESIDE]
+        print(f"  (a-u) / (a) = {ratio:.2f} in one rotation; goal <= 1.25: {'met' if ratio <= 1.25 else 'missed'}")
 
     if args.baseline:
         baseline = load_extension(args.baseline)

@@ -39,7 +39,7 @@ using Rng = std::mt19937_64;
 
 char32_t random_code_point(Rng& rng, char32_t below) {
     static const char32_t pool[] = {U'a', U'b', U'c', U'x', U'0', U'9', U'-', U'.', 0x00,    0x7F,   0xE9,
-                                    0xFF, 0x100, 0x436, 0x4FF, 0x5D0, 0xFFFD, 0xFFFF, 0x1F600, 0x10FFFF};
+                                    0xFF, 0x100, 0x436, 0x4FF, 0x5D0, 0xFEF, 0xFFD, 0xFFFD, 0xFFFF, 0x1F600, 0x10FFFF};
     for (;;) {
         const char32_t c = rng() % 3 == 0 ? pool[rng() % std::size(pool)] : static_cast<char32_t>(rng() % 0x800);
         if (c < below && !(c >= 0xD800 && c < 0xE000)) return c;
@@ -234,6 +234,41 @@ void check_automaton(Rng& rng, const Automaton& a, const char* label, char32_t b
     check_width<std::uint8_t>(a, *walk, inputs, label, tally);
 }
 
+// Alphabets at the edges of the vector translation's rows (a row's key is a
+// code point >> 4; 2-byte units compare keys as bytes while every key is
+// below 0xFF), each walked with units whose keys saturate onto, or only
+// differ in high bits from, an alphabet member's.
+void check_row_edges(Rng& rng, Tally& tally) {
+    const std::vector<std::vector<char32_t>> alphabets = {
+        {U'a', 0xFEF}, {U'a', 0xFFD}, {0xFF0, 0xFFF}, {U'a', 0x100D}, {0xFFD, 0xFFFD}, {U'b', 0xFFFD}, {0xD, 0xFD}};
+    const char32_t probes[] = {0xFED, 0xFEF, 0xFF0, 0xFFD, 0xFFF, 0x1000, 0x100D, 0x1FFD, 0xFF0D,
+                               0xFFFD, 0xFFFF, 0xD80D, 0xDFFD, 0x10D, 0xEFD, 0x1FD};
+    for (const auto& members : alphabets) {
+        Automaton a;
+        a.rows = 3;
+        a.symbols.insert(a.symbols.end(), members.begin(), members.end());
+        for (std::uint32_t column = 1; column < a.columns(); ++column) a.column_of[a.symbols[column]] = column;
+        a.cells.assign(std::size_t{a.rows} * a.columns(), 0);
+        for (std::uint32_t column = 1; column < a.columns(); ++column) {
+            a.cells[1 * a.columns() + column] = column % 2 ? 2 : 1;
+            a.cells[2 * a.columns() + column] = column % 2 ? 1 : 2;
+        }
+        a.collect_edges();
+        a.final_rows = {0, 1, 0};
+        const auto walk = CompiledWalk::build({a.rows, a.symbols, a.edges, a.initial_row, a.final_rows, 64});
+        std::vector<std::vector<char32_t>> inputs;
+        const std::vector<char32_t> live = live_input(rng, a, 1100, 0x10000);
+        for (const char32_t probe : probes)
+            for (const std::size_t at : {0, 1, 31, 32, 63, 200, 1023, 1099}) {
+                std::vector<char32_t> input(live);
+                input[at] = probe;
+                inputs.push_back(std::move(input));
+            }
+        check_width<std::uint16_t>(a, *walk, inputs, "row edges", tally);
+        check_width<std::uint32_t>(a, *walk, inputs, "row edges", tally);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -247,6 +282,7 @@ int main(int argc, char** argv) {
     Tally tally;
     check_surrogate_scan<std::uint16_t>(rng, tally);
     check_surrogate_scan<std::uint32_t>(rng, tally);
+    check_row_edges(rng, tally);
     struct SizeClass {
         const char* label;
         std::uint32_t lowest, highest;

@@ -53,16 +53,13 @@ std::uint32_t rows(const Tables& tables, const Unit* units, std::size_t length, 
 template <class Unit>
 std::uint32_t speculative(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
 
-// Vector kernels; each exists only where kernel_runs_here says so.
-std::uint32_t shuffle16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t shuffle16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t shuffle16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t pairs16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t pairs16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t pairs16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t permute64(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t permute64(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
-std::uint32_t permute64(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+// Vector kernels; each runs only where kernel_runs_here says so.
+template <class Unit>
+std::uint32_t shuffle16(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
+template <class Unit>
+std::uint32_t pairs16(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
+template <class Unit>
+std::uint32_t permute64(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
 bool shuffle16_available() noexcept;
 bool permute64_available() noexcept;
 

@@ -36,6 +36,20 @@ constexpr std::size_t kShuffleChains = 8;  // as many chains as the kernels spel
 constexpr std::size_t kPermuteChains = 8;
 constexpr std::size_t kLongestStretch = 128;
 constexpr std::size_t kMinStretch = 8;
+// The pair walk reads its input in bursts, a block's translation at a time,
+// and then walks as long without reading: the processor's prefetcher sees
+// no stream to follow, and an input that is not in cache waits on memory at
+// every block (a 2-byte input out of cache walked a third slower). So each
+// block of a wide input asks for the one this many blocks ahead of it; a
+// 1-byte input is read slowly enough without, and the requests cost it more
+// than they save.
+constexpr std::size_t kPrefetchBlocks = 2;
+
+template <class Unit>
+inline void prefetch(const Unit* units, std::size_t from, std::size_t to) noexcept {
+    const char* bytes = reinterpret_cast<const char*>(units);
+    for (std::size_t at = from * sizeof(Unit); at < to * sizeof(Unit); at += 64) __builtin_prefetch(bytes + at);
+}
 
 }  // namespace
 
@@ -90,15 +104,20 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
 // 16 classes in a vector; a unit's class is its row's entry at the unit's
 // low four bits, found by one compare and one shuffle a row. Units of no
 // such row are outside the alphabet: class 0.
+//
 // Rows as a count known when compiling: their keys and classes then stay in
-// registers across the whole block.
-template <class Unit, std::uint32_t Rows>
+// registers across the whole block. 2-byte units compare their keys as
+// bytes when every row's key is below 0xFF (code points below U+0FF0), as
+// in most alphabets: packed with unsigned saturation, larger keys become
+// 0xFF, which no row has.
+template <class Unit, std::uint32_t Rows, bool ByteKeys>
 __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, const Unit* units,
                                                               std::size_t length, std::uint16_t* offsets) noexcept {
+    constexpr bool byte_keys = sizeof(Unit) == 1 || ByteKeys;
     __m256i keys[Rows > 0 ? Rows : 1], row_classes[Rows > 0 ? Rows : 1];
     for (std::uint32_t row = 0; row < Rows; ++row) {
-        keys[row] = sizeof(Unit) == 1 ? _mm256_set1_epi8(static_cast<char>(tables.row_keys[row]))
-                                      : _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
+        keys[row] = byte_keys ? _mm256_set1_epi8(static_cast<char>(tables.row_keys[row]))
+                              : _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
         row_classes[row] = _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.row_classes) + row);
     }
     // Byte pairs (first, second) become first * classes + second in one
@@ -107,41 +126,47 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
     const __m256i low_nibble = _mm256_set1_epi8(0x0F);
     std::size_t done = 0;
     for (; length - done >= 32; done += 32) {
-        __m256i low, classes = _mm256_setzero_si256();
+        __m256i low, key, classes = _mm256_setzero_si256();
         if constexpr (sizeof(Unit) == 1) {
             const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
             low = _mm256_and_si256(bytes, low_nibble);
-            const __m256i key = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
-            for (std::uint32_t row = 0; row < Rows; ++row)
-                classes = _mm256_or_si256(classes, _mm256_and_si256(_mm256_cmpeq_epi8(key, keys[row]),
-                                                                    _mm256_shuffle_epi8(row_classes[row], low)));
+            key = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
         } else {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
             const __m256i nibble16 = _mm256_set1_epi16(0x0F);
             // Packing interleaves the halves: a0-7 b0-7 | a8-15 b8-15; put right below.
             low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
-            const __m256i key_a = _mm256_srli_epi16(a, 4), key_b = _mm256_srli_epi16(b, 4);
-            for (std::uint32_t row = 0; row < Rows; ++row) {
-                const __m256i in_row =
-                    _mm256_packs_epi16(_mm256_cmpeq_epi16(key_a, keys[row]), _mm256_cmpeq_epi16(key_b, keys[row]));
-                classes = _mm256_or_si256(classes, _mm256_and_si256(in_row, _mm256_shuffle_epi8(row_classes[row], low)));
+            if constexpr (byte_keys) {
+                key = _mm256_packus_epi16(_mm256_srli_epi16(a, 4), _mm256_srli_epi16(b, 4));
+            } else {
+                const __m256i key_a = _mm256_srli_epi16(a, 4), key_b = _mm256_srli_epi16(b, 4);
+                for (std::uint32_t row = 0; row < Rows; ++row) {
+                    const __m256i in_row = _mm256_packs_epi16(_mm256_cmpeq_epi16(key_a, keys[row]),
+                                                              _mm256_cmpeq_epi16(key_b, keys[row]));
+                    classes = _mm256_or_si256(classes,
+                                              _mm256_and_si256(in_row, _mm256_shuffle_epi8(row_classes[row], low)));
+                }
             }
-            classes = _mm256_permute4x64_epi64(classes, 0xD8);
         }
+        if constexpr (byte_keys)
+            for (std::uint32_t row = 0; row < Rows; ++row)
+                classes = _mm256_or_si256(classes, _mm256_and_si256(_mm256_cmpeq_epi8(key, keys[row]),
+                                                                    _mm256_shuffle_epi8(row_classes[row], low)));
+        if constexpr (sizeof(Unit) == 2) classes = _mm256_permute4x64_epi64(classes, 0xD8);
         const __m256i pairs = _mm256_slli_epi16(_mm256_maddubs_epi16(classes, weights), 4);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + done / 2), pairs);
     }
     return done;
 }
 
-template <class Unit, std::uint32_t... Rows>
+template <class Unit, bool ByteKeys, std::uint32_t... Rows>
 __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, std::uint32_t rows,
                                                               const Unit* units, std::size_t length,
                                                               std::uint16_t* offsets,
                                                               std::integer_sequence<std::uint32_t, Rows...>) noexcept {
     std::size_t done = 0;
-    ((rows == Rows ? (done = translate_by_rows<Unit, Rows>(tables, units, length, offsets), 0) : 0), ...);
+    ((rows == Rows ? (done = translate_by_rows<Unit, Rows, ByteKeys>(tables, units, length, offsets), 0) : 0), ...);
     return done;
 }
 
@@ -149,12 +174,19 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
 template <class Unit>
 __attribute__((target("avx2"))) void translate_pairs(const Tables& tables, const Unit* units, std::size_t length,
                                                      std::uint16_t* offsets) noexcept {
-    const std::uint32_t rows = sizeof(Unit) == 1 ? tables.byte_rows : sizeof(Unit) == 2 ? tables.wide_rows
-                                                                                         : kNoVectorRows;
+    constexpr auto counts = std::make_integer_sequence<std::uint32_t, kMaxVectorRows + 1>{};
     std::size_t done = 0;
-    if (rows != kNoVectorRows)
-        done = translate_by_rows(tables, rows, units, length, offsets,
-                                 std::make_integer_sequence<std::uint32_t, kMaxVectorRows + 1>{});
+    if constexpr (sizeof(Unit) == 1) {
+        if (tables.byte_rows != kNoVectorRows)
+            done = translate_by_rows<Unit, false>(tables, tables.byte_rows, units, length, offsets, counts);
+    } else if constexpr (sizeof(Unit) == 2) {
+        const std::uint32_t rows = tables.wide_rows;
+        // The keys ascend: the last is the largest.
+        if (rows != kNoVectorRows && (rows == 0 || tables.row_keys[rows - 1] < 0xFF))
+            done = translate_by_rows<Unit, true>(tables, rows, units, length, offsets, counts);
+        else if (rows != kNoVectorRows)
+            done = translate_by_rows<Unit, false>(tables, rows, units, length, offsets, counts);
+    }
     const ClassOf<Unit> class_of(tables);
     const std::uint32_t class_count = tables.classes;
     for (; done < length; done += 2)
@@ -173,6 +205,9 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
     while (length - done >= K * kMinStretch) {
         const std::size_t stretch = std::min(kLongestStretch, (length - done) / K) & ~std::size_t{1};
         translate_pairs(tables, units + done, K * stretch, offsets);
+        if constexpr (sizeof(Unit) > 1)
+            if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length)
+                prefetch(units, ahead, std::min(length, ahead + K * stretch));
         const std::size_t half = stretch / 2;
         const std::uint16_t *o0 = offsets, *o1 = o0 + half, *o2 = o1 + half, *o3 = o2 + half, *o4 = o3 + half,
                             *o5 = o4 + half, *o6 = o5 + half, *o7 = o6 + half;
@@ -338,32 +373,31 @@ bool permute64_available() noexcept { return false; }
 
 #endif
 
-std::uint32_t shuffle16(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return shuffle16_walk(t, u, n, s);
+// The entries the header declares, without a target of their own: each
+// reaches its walk only after the processor has been asked.
+template <class Unit>
+std::uint32_t shuffle16(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return shuffle16_walk(tables, units, length, state);
 }
-std::uint32_t shuffle16(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return shuffle16_walk(t, u, n, s);
+
+template <class Unit>
+std::uint32_t pairs16(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return pairs16_walk(tables, units, length, state);
 }
-std::uint32_t shuffle16(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return shuffle16_walk(t, u, n, s);
+
+template <class Unit>
+std::uint32_t permute64(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return permute64_walk(tables, units, length, state);
 }
-std::uint32_t pairs16(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return pairs16_walk(t, u, n, s);
-}
-std::uint32_t pairs16(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return pairs16_walk(t, u, n, s);
-}
-std::uint32_t pairs16(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return pairs16_walk(t, u, n, s);
-}
-std::uint32_t permute64(const Tables& t, const std::uint8_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return permute64_walk(t, u, n, s);
-}
-std::uint32_t permute64(const Tables& t, const std::uint16_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return permute64_walk(t, u, n, s);
-}
-std::uint32_t permute64(const Tables& t, const std::uint32_t* u, std::size_t n, std::uint32_t s) noexcept {
-    return permute64_walk(t, u, n, s);
-}
+
+template std::uint32_t shuffle16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t shuffle16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t shuffle16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t pairs16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t pairs16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t pairs16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t permute64(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t permute64(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t permute64(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 
 }  // namespace morvane::walk::kernels
