@@ -40,7 +40,9 @@ constexpr std::size_t kMinStretch = 8;
 // and then walks as long without reading: the processor's prefetcher sees
 // no stream to follow, and an input that is not in cache waits on memory at
 // every block (a 2-byte input out of cache walked a third slower). So each
-// block asks for the one this many blocks ahead of it.
+// block of a wide input asks for the one this many blocks ahead of it; a
+// 1-byte input is read slowly enough without, and the requests cost it more
+// than they save.
 constexpr std::size_t kPrefetchBlocks = 2;
 
 template <class Unit>
@@ -203,8 +205,9 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
     while (length - done >= K * kMinStretch) {
         const std::size_t stretch = std::min(kLongestStretch, (length - done) / K) & ~std::size_t{1};
         translate_pairs(tables, units + done, K * stretch, offsets);
-        if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length)
-            prefetch(units, ahead, std::min(length, ahead + K * stretch));
+        if constexpr (sizeof(Unit) > 1)
+            if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length)
+                prefetch(units, ahead, std::min(length, ahead + K * stretch));
         const std::size_t half = stretch / 2;
         const std::uint16_t *o0 = offsets, *o1 = o0 + half, *o2 = o1 + half, *o3 = o2 + half, *o4 = o3 + half,
                             *o5 = o4 + half, *o6 = o5 + half, *o7 = o6 + half;
