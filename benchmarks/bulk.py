@@ -12,8 +12,11 @@ that its peak memory is its own, the builds taking turns round after round:
 - add_transition driven from native code (map over the argument columns,
   so no Python bytecode runs between calls), per call, the origin one str
   object per row and the targets random among the state names' objects;
+- morvane_tools.from_table where the toolkit is installed, per transition:
+  its native builder calls add_transition once per transition;
 - get_transitions, per transition, and the peak memory it adds;
-- the size of a small instance (3 states, 4 transitions), over 200,000.
+- the size of a small instance (3 states, 4 transitions), over 200,000,
+  all over one alphabet or each over its own.
 
 Builds are made as benchmarks/ab.py makes them ("." is the working tree).
 """
@@ -51,8 +54,9 @@ def per_unit(seconds, units):
     return seconds / units * 1e9
 
 
-def measure(Morvane, states):
-    """One round in this process: every figure once."""
+def measure(Morvane, states, tools=None):
+    """One round in this process: every figure once; `tools` is the toolkit
+    module working on this build, or None."""
     rng = random.Random(7)
     names = [f"s{i}" for i in range(states)]
     symbols = [str(letter) for letter in LETTERS]
@@ -65,16 +69,17 @@ def measure(Morvane, states):
     transitions = len(origins)
     figures = {}
 
+    arguments = (set(names), set(symbols), names[0], set(names[::3]))
     gc.collect()
     start = time.perf_counter()
-    m = Morvane(set(names), set(symbols), names[0], set(names[::3]))
+    m = Morvane(*arguments)
     figures["constructor ns/state"] = per_unit(time.perf_counter() - start, states)
+    del arguments
 
     add = Morvane.add_transition
     start = time.perf_counter()
     collections.deque(map(add, itertools.repeat(m, transitions), origins, columns, targets), maxlen=0)
     figures["add_transition ns/call"] = per_unit(time.perf_counter() - start, transitions)
-    del origins, columns, targets
 
     ctypes.CDLL(None).malloc_trim(0)
     gc.collect()
@@ -90,22 +95,38 @@ def measure(Morvane, states):
     start = time.perf_counter()
     del result
     figures["result release ns/transition"] = per_unit(time.perf_counter() - start, transitions)
-    del m
+    if tools is not None:
+        # The toolkit's native builder: one add_transition per transition from C.
+        table = {}
+        for origin, symbol, target in zip(origins, columns, targets):
+            table.setdefault(origin, {})[symbol] = target
+        gc.collect()
+        start = time.perf_counter()
+        built = tools.from_table(table, names[0], set(names[::3]))
+        figures["from_table ns/transition"] = per_unit(time.perf_counter() - start, transitions)
+        del built, table
+    del m, origins, columns, targets
 
+    # 3 states, 4 transitions over {"a", "b"}, or over an alphabet of each
+    # instance's own (a third symbol tells them apart), so nothing is shared.
     count = 200_000
-    ctypes.CDLL(None).malloc_trim(0)
-    gc.collect()
-    before = resident_bytes()
-    small = []
-    for _ in range(count):
-        s = Morvane({"q0", "q1", "q2"}, {"a", "b"}, "q0", {"q2"})
-        s.add_transition("q0", "a", "q1")
-        s.add_transition("q1", "b", "q2")
-        s.add_transition("q1", "a", "q1")
-        s.add_transition("q2", "a", "q1")
-        small.append(s)
-    # The list's own pointer per instance is not the instance's.
-    figures["small instance bytes"] = (resident_bytes() - before) / count - 8
+    for figure, alphabet in (("small instance bytes", lambda i: ("b", set())),
+                             ("same, an alphabet of its own", lambda i: (chr(0x100 + i // 200), {chr(0x20 + i % 200)}))):
+        ctypes.CDLL(None).malloc_trim(0)
+        gc.collect()
+        before = resident_bytes()
+        small = []
+        for i in range(count):
+            b, extra = alphabet(i)
+            s = Morvane({"q0", "q1", "q2"}, {"a", b} | extra, "q0", {"q2"})
+            s.add_transition("q0", "a", "q1")
+            s.add_transition("q1", b, "q2")
+            s.add_transition("q1", "a", "q1")
+            s.add_transition("q2", "a", "q1")
+            small.append(s)
+        # The list's own pointer per instance is not the instance's.
+        figures[figure] = (resident_bytes() - before) / count - 8
+        del small
     return figures
 
 
@@ -119,7 +140,13 @@ def main():
     options = parser.parse_args()
     if options.child:
         path, states = options.child
-        print(json.dumps(measure(load_extension(path).Morvane, int(states))))
+        module = load_extension(path)
+        sys.modules["morvane"] = module  # the toolkit, imported next, works on this build
+        try:
+            import morvane_tools as tools
+        except ImportError:
+            tools = None
+        print(json.dumps(measure(module.Morvane, int(states), tools)))
         return
     paths = {f"base {options.base}": build(options.base), f"head {options.head}": build(options.head)}
     results = {name: [] for name in paths}

@@ -76,7 +76,10 @@ TextSet::TextSet(std::vector<std::string> members) {
         if (index + ahead < count) __builtin_prefetch(&slot_array[hashes[index + ahead] & (slots - 1)], 1);
         std::uint64_t at = hashes[index] & (slots - 1);
         while (slot_array[at].tag != 0) at = (at + 1) & (slots - 1);
-        slot_array[at] = Slot{tag_of(hashes[index]), index, ends[index], ends[index + 1] - ends[index]};
+        const std::uint32_t begin = ends[index], length = ends[index + 1] - begin;
+        const std::uint64_t text = length <= kInline ? packed(std::string_view(bytes + begin, length))
+                                                     : begin | std::uint64_t{length} << 32;
+        slot_array[at] = Slot{tag_of(hashes[index], length), index, text};
     }
     ends_ = ends;
     bytes_ = bytes;

@@ -33,12 +33,19 @@ public:
     std::uint32_t find(std::string_view text) const noexcept {
         if (count_ == 0) return npos;
         const std::uint64_t hash = hashing::hash_bytes(text);
-        const std::uint32_t tag = tag_of(hash);
+        const std::uint32_t tag = tag_of(hash, text.size());
         const Slot* slots = block_.get();
+        if (text.size() <= kInline) {
+            const std::uint64_t wanted = packed(text);
+            for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
+                if (slots[at].tag == tag && slots[at].text == wanted) return slots[at].index;
+                if (slots[at].tag == 0) return npos;
+            }
+        }
         for (std::uint64_t at = hash & mask_;; at = (at + 1) & mask_) {
             const Slot& slot = slots[at];
-            if (slot.tag == tag && slot.length == text.size() &&
-                hashing::same_bytes(std::string_view(bytes_ + slot.begin, slot.length), text))
+            if (slot.tag == tag && (slot.text >> 32) == text.size() &&
+                hashing::same_bytes(std::string_view(bytes_ + static_cast<std::uint32_t>(slot.text), text.size()), text))
                 return slot.index;
             if (slot.tag == 0) return npos;
         }
@@ -55,18 +62,38 @@ public:
     void release() noexcept;
 
 private:
+    // Names up to this long are held in their slot itself, so finding one
+    // reads nothing but the slot.
+    static constexpr std::size_t kInline = 8;
+
     struct Slot {
         std::uint32_t tag;  // 0 marks a free slot
         std::uint32_t index;
-        std::uint32_t begin;
-        std::uint32_t length;
+        std::uint64_t text;  // packed(member) when short, else its offset in bytes_ | its length << 32
     };
     struct FreeBlock {
         void operator()(Slot* block) const noexcept { ::operator delete(block); }
     };
 
-    // The hash's high half, never 0; its low bits choose the slot.
-    static std::uint32_t tag_of(std::uint64_t hash) noexcept { return static_cast<std::uint32_t>(hash >> 32) | 1; }
+    // The hash's high half with the length (up to 255) in its low byte; never
+    // 0. The hash's low bits choose the slot.
+    static std::uint32_t tag_of(std::uint64_t hash, std::size_t length) noexcept {
+        return (static_cast<std::uint32_t>(hash >> 32) & 0xFFFFFE00u) | 0x100u |
+               static_cast<std::uint32_t>(length < 255 ? length : 255);
+    }
+    static std::uint64_t little_endian32(const unsigned char* p) noexcept {
+        return std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 | std::uint64_t{p[3]} << 24;
+    }
+    // A text of at most kInline bytes as a number, byte i in bits 8i..8i+7,
+    // the rest zero: equal numbers and equal lengths mean equal texts. The
+    // overlapping reads of a short text put the same byte in the same place.
+    static std::uint64_t packed(std::string_view text) noexcept {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+        const std::size_t n = text.size();
+        if (n >= 4) return little_endian32(p) | little_endian32(p + n - 4) << (8 * (n - 4));
+        if (n == 0) return 0;
+        return std::uint64_t{p[0]} | std::uint64_t{p[n >> 1]} << (8 * (n >> 1)) | std::uint64_t{p[n - 1]} << (8 * (n - 1));
+    }
 
     std::unique_ptr<Slot, FreeBlock> block_;  // the slots first, then the ends and bytes
     const std::uint32_t* ends_ = nullptr;  // in block_: count_ + 1 offsets into bytes_
