@@ -16,22 +16,6 @@
 namespace morvane_tools {
 namespace {
 
-// The cyclic collector is paused while a call creates millions of tuples
-// that all stay alive: each collection would walk every one of them, and none
-// of them can be garbage.
-class CollectorPause {
-public:
-    CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-    ~CollectorPause() {
-        if (was_enabled_) PyGC_Enable();
-    }
-
-private:
-    bool was_enabled_;
-};
-
 Object call_query(PyObject* instance, const char* name) {
     return checked(PyObject_CallMethod(instance, name, nullptr));
 }

@@ -81,4 +81,21 @@ PyObject* guarded(Body&& body) noexcept {
     return nullptr;
 }
 
+// Pauses the cyclic collector for a scope. The bulk reads and builds make
+// millions of objects that can form no cycle and all stay alive: each
+// collection would walk every one of them, and one could run a caller's
+// finaliser while a table is being walked.
+class CollectorPause {
+public:
+    CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+
+private:
+    bool was_enabled_;
+};
+
 }  // namespace morvane_tools

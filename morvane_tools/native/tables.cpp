@@ -75,21 +75,6 @@ void add_to(PyObject* set, PyObject* member) {
     if (PySet_Add(set, member) != 0) throw PythonError{};
 }
 
-// Cyclic collections are paused: the build makes no cycles, and a collection
-// could run a finaliser of the caller's while the table is being walked.
-class CollectorPause {
-public:
-    CollectorPause() noexcept : was_enabled_(PyGC_Disable() != 0) {}
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-    ~CollectorPause() {
-        if (was_enabled_) PyGC_Enable();
-    }
-
-private:
-    bool was_enabled_;
-};
-
 }  // namespace
 
 Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObject* finals, PyObject* states,
