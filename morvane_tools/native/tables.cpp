@@ -16,24 +16,21 @@
 namespace morvane_tools {
 namespace {
 
+template <class Unit>
+bool holds_no_surrogate(const Unit* units, Py_ssize_t length) noexcept {
+    for (Py_ssize_t i = 0; i < length; ++i)
+        if (units[i] >= 0xd800 && units[i] <= 0xdfff) return false;
+    return true;
+}
+
 // The class stores names as UTF-8, which a lone surrogate does not have.
 bool usable_text(PyObject* object) noexcept {
     if (!PyUnicode_CheckExact(object)) return false;
     const Py_ssize_t length = PyUnicode_GET_LENGTH(object);
     switch (PyUnicode_KIND(object)) {
         case PyUnicode_1BYTE_KIND: return true;
-        case PyUnicode_2BYTE_KIND: {
-            const Py_UCS2* units = PyUnicode_2BYTE_DATA(object);
-            for (Py_ssize_t i = 0; i < length; ++i)
-                if (units[i] >= 0xd800 && units[i] <= 0xdfff) return false;
-            return true;
-        }
-        default: {
-            const Py_UCS4* units = PyUnicode_4BYTE_DATA(object);
-            for (Py_ssize_t i = 0; i < length; ++i)
-                if (units[i] >= 0xd800 && units[i] <= 0xdfff) return false;
-            return true;
-        }
+        case PyUnicode_2BYTE_KIND: return holds_no_surrogate(PyUnicode_2BYTE_DATA(object), length);
+        default: return holds_no_surrogate(PyUnicode_4BYTE_DATA(object), length);
     }
 }
 
