@@ -118,6 +118,104 @@ std::uint32_t speculative_walk(const Cell* rows, const Tables& tables, const Uni
     return chain(rows, class_of, units + done, length - done, at) / tables.classes;
 }
 
+// Staged walk: the speculative walk over blocks of fixed shape, kChunks
+// chunks of Chunk units each. The chunk length known when compiling puts
+// every chain's next unit at a fixed offset from one pointer, so the eight
+// states, that pointer, the class map and the table stay in registers. Where
+// a block can be translated to classes by vector first, the chains read
+// class bytes instead: a step is then one byte load and one cell load.
+constexpr std::size_t kLongStagedChunk = 2048;
+constexpr std::size_t kShortStagedChunk = 256;
+constexpr std::size_t kStagedCheckpoints = kLongStagedChunk / kCheckpoint;
+
+// A class byte already translated.
+struct Translated {
+    std::uint32_t operator()(std::uint8_t unit) const noexcept { return unit; }
+};
+
+template <std::size_t Chunk, class Unit, class Cell, class Lookup>
+std::uint32_t staged_block(const Cell* rows, const Lookup& class_of, const Unit* units, std::uint32_t at,
+                           std::uint32_t (&checkpoint)[kChunks][kStagedCheckpoints]) noexcept {
+    constexpr std::size_t checkpoints = Chunk / kCheckpoint;
+    // Full-width states: adding a 32-bit class would cost each step a
+    // zero extension on the chain.
+    std::size_t s0 = at, s1 = at, s2 = at, s3 = at, s4 = at, s5 = at, s6 = at, s7 = at;
+    for (const Unit *q = units - kLookBack, *end = units; q != end; ++q) {
+        s1 = rows[s1 + class_of(q[1 * Chunk])];
+        s2 = rows[s2 + class_of(q[2 * Chunk])];
+        s3 = rows[s3 + class_of(q[3 * Chunk])];
+        s4 = rows[s4 + class_of(q[4 * Chunk])];
+        s5 = rows[s5 + class_of(q[5 * Chunk])];
+        s6 = rows[s6 + class_of(q[6 * Chunk])];
+        s7 = rows[s7 + class_of(q[7 * Chunk])];
+    }
+    const std::size_t guess[kChunks] = {s0, s1, s2, s3, s4, s5, s6, s7};
+    for (std::size_t c = 0; c < checkpoints; ++c) {
+        for (const Unit *q = units + c * kCheckpoint, *end = q + kCheckpoint; q != end; ++q) {
+            s0 = rows[s0 + class_of(q[0 * Chunk])];
+            s1 = rows[s1 + class_of(q[1 * Chunk])];
+            s2 = rows[s2 + class_of(q[2 * Chunk])];
+            s3 = rows[s3 + class_of(q[3 * Chunk])];
+            s4 = rows[s4 + class_of(q[4 * Chunk])];
+            s5 = rows[s5 + class_of(q[5 * Chunk])];
+            s6 = rows[s6 + class_of(q[6 * Chunk])];
+            s7 = rows[s7 + class_of(q[7 * Chunk])];
+        }
+        if (s0 == 0) return 0;
+        checkpoint[1][c] = static_cast<std::uint32_t>(s1);
+        checkpoint[2][c] = static_cast<std::uint32_t>(s2);
+        checkpoint[3][c] = static_cast<std::uint32_t>(s3);
+        checkpoint[4][c] = static_cast<std::uint32_t>(s4);
+        checkpoint[5][c] = static_cast<std::uint32_t>(s5);
+        checkpoint[6][c] = static_cast<std::uint32_t>(s6);
+        checkpoint[7][c] = static_cast<std::uint32_t>(s7);
+    }
+    const std::size_t walked[kChunks] = {s0, s1, s2, s3, s4, s5, s6, s7};
+    at = static_cast<std::uint32_t>(s0);
+    for (std::size_t j = 1; j < kChunks && at != 0; ++j) {
+        if (at == guess[j]) {
+            at = static_cast<std::uint32_t>(walked[j]);
+            continue;
+        }
+        std::uint32_t repaired = at;
+        std::size_t c = 0;
+        for (; c < checkpoints; ++c) {
+            const Unit* from = units + j * Chunk + c * kCheckpoint;
+            for (std::size_t i = 0; i < kCheckpoint; ++i) repaired = rows[repaired + class_of(from[i])];
+            if (repaired == checkpoint[j][c]) break;
+        }
+        at = c < checkpoints ? static_cast<std::uint32_t>(walked[j]) : repaired;
+    }
+    return at;
+}
+
+template <class Unit, class Cell>
+std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* units, std::size_t length,
+                          std::uint32_t state) noexcept {
+    const ClassOf<Unit> class_of(tables);
+    const bool translate = translates_by_vector<Unit>(tables);
+    alignas(64) std::uint8_t classes[kChunks * kLongStagedChunk];
+    std::uint32_t checkpoint[kChunks][kStagedCheckpoints];
+    std::uint32_t at = state * tables.classes;
+    std::size_t done = 0;
+    auto blocks = [&]<std::size_t Chunk>() {
+        constexpr std::size_t block = kChunks * Chunk;
+        while (at != 0 && length - done >= block) {
+            if (translate) {
+                translate_classes(tables, units + done, block, classes);
+                at = staged_block<Chunk>(rows, Translated{}, classes, at, checkpoint);
+            } else {
+                at = staged_block<Chunk>(rows, class_of, units + done, at, checkpoint);
+            }
+            done += block;
+        }
+    };
+    blocks.template operator()<kLongStagedChunk>();
+    blocks.template operator()<kShortStagedChunk>();
+    if (at == 0) return 0;
+    return chain(rows, class_of, units + done, length - done, at) / tables.classes;
+}
+
 }  // namespace
 
 template <class Unit>
@@ -132,11 +230,20 @@ std::uint32_t speculative(const Tables& tables, const Unit* units, std::size_t l
                          : speculative_walk(tables.rows32, tables, units, length, state);
 }
 
+template <class Unit>
+std::uint32_t staged(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return tables.rows16 ? staged_walk(tables.rows16, tables, units, length, state)
+                         : staged_walk(tables.rows32, tables, units, length, state);
+}
+
 template std::uint32_t rows(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t rows(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t rows(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t speculative(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t speculative(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t speculative(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t staged(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t staged(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t staged(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 
 }  // namespace morvane::walk::kernels
