@@ -97,6 +97,7 @@ int run(std::size_t length, int rounds, const std::string& only) {
         {"63 states, a-z", 63, letters},
         {"33 states, 0-9 a-z A-Z", 33, U"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"},
         {"40 states, 6 symbols over Latin-1", 40, U"a0 .\u00e9\u00ff"},
+        {"40 states, 12 symbols each in its own row of Latin-1", 40, U"!1AQaq\u0081\u0091\u00a1\u00b1\u00c1\u00d1"},
         {"(d) 1,000 states, a-z", 1000, letters},
         {"40 states, a-z permuting the states (walks never meet)", 40, letters, true},
     };

@@ -126,6 +126,7 @@ std::uint32_t speculative_walk(const Cell* rows, const Tables& tables, const Uni
 // class bytes instead: a step is then one byte load and one cell load.
 constexpr std::size_t kLongStagedChunk = 2048;
 constexpr std::size_t kShortStagedChunk = 256;
+constexpr std::size_t kShortestStagedChunk = kLookBack;  // the guesses look back into the block only
 constexpr std::size_t kStagedCheckpoints = kLongStagedChunk / kCheckpoint;
 
 // A class byte already translated.
@@ -133,14 +134,19 @@ struct Translated {
     std::uint32_t operator()(std::uint8_t unit) const noexcept { return unit; }
 };
 
-template <std::size_t Chunk, class Unit, class Cell, class Lookup>
-std::uint32_t staged_block(const Cell* rows, const Lookup& class_of, const Unit* units, std::uint32_t at,
-                           std::uint32_t (&checkpoint)[kChunks][kStagedCheckpoints]) noexcept {
-    constexpr std::size_t checkpoints = Chunk / kCheckpoint;
-    // Full-width states: adding a 32-bit class would cost each step a
-    // zero extension on the chain.
-    std::size_t s0 = at, s1 = at, s2 = at, s3 = at, s4 = at, s5 = at, s6 = at, s7 = at;
-    for (const Unit *q = units - kLookBack, *end = units; q != end; ++q) {
+// Walks chains First to 7 of a block `Steps` units on, from and back into
+// `states`. Out of line, so that the eight chains, the
+// pointer and the table are all its registers hold across the loop (inline,
+// the compiler spills chains to keep the block's bookkeeping instead).
+// States are full width: adding a class to a 32-bit state would cost each
+// step a zero extension on the chain.
+template <std::size_t Chunk, std::size_t Steps, std::size_t First, class Unit, class Cell, class Lookup>
+[[gnu::noinline]] void staged_steps(const Cell* rows, const Lookup class_of, const Unit* from,
+                                    std::size_t* states) noexcept {
+    std::size_t s0 = states[0], s1 = states[1], s2 = states[2], s3 = states[3], s4 = states[4], s5 = states[5],
+                s6 = states[6], s7 = states[7];
+    for (const Unit *q = from, *end = from + Steps; q != end; ++q) {
+        if constexpr (First == 0) s0 = rows[s0 + class_of(q[0 * Chunk])];
         s1 = rows[s1 + class_of(q[1 * Chunk])];
         s2 = rows[s2 + class_of(q[2 * Chunk])];
         s3 = rows[s3 + class_of(q[3 * Chunk])];
@@ -149,32 +155,33 @@ std::uint32_t staged_block(const Cell* rows, const Lookup& class_of, const Unit*
         s6 = rows[s6 + class_of(q[6 * Chunk])];
         s7 = rows[s7 + class_of(q[7 * Chunk])];
     }
-    const std::size_t guess[kChunks] = {s0, s1, s2, s3, s4, s5, s6, s7};
+    states[0] = s0, states[1] = s1, states[2] = s2, states[3] = s3;
+    states[4] = s4, states[5] = s5, states[6] = s6, states[7] = s7;
+}
+
+struct StagedMemory {
+    std::uint32_t checkpoint[kChunks][kStagedCheckpoints];
+};
+
+template <std::size_t Chunk, class Unit, class Cell, class Lookup>
+std::uint32_t staged_block(const Cell* rows, const Lookup& class_of, const Unit* units, std::uint32_t at,
+                           StagedMemory& memory) noexcept {
+    static_assert(Chunk >= kLookBack && Chunk % kCheckpoint == 0 && Chunk <= kLongStagedChunk);
+    constexpr std::size_t checkpoints = Chunk / kCheckpoint;
+    std::size_t states[kChunks] = {at, at, at, at, at, at, at, at};
+    staged_steps<Chunk, kLookBack, 1>(rows, class_of, units - kLookBack, states);
+    std::uint32_t guess[kChunks];
+    for (std::size_t j = 0; j < kChunks; ++j) guess[j] = static_cast<std::uint32_t>(states[j]);
     for (std::size_t c = 0; c < checkpoints; ++c) {
-        for (const Unit *q = units + c * kCheckpoint, *end = q + kCheckpoint; q != end; ++q) {
-            s0 = rows[s0 + class_of(q[0 * Chunk])];
-            s1 = rows[s1 + class_of(q[1 * Chunk])];
-            s2 = rows[s2 + class_of(q[2 * Chunk])];
-            s3 = rows[s3 + class_of(q[3 * Chunk])];
-            s4 = rows[s4 + class_of(q[4 * Chunk])];
-            s5 = rows[s5 + class_of(q[5 * Chunk])];
-            s6 = rows[s6 + class_of(q[6 * Chunk])];
-            s7 = rows[s7 + class_of(q[7 * Chunk])];
-        }
-        if (s0 == 0) return 0;
-        checkpoint[1][c] = static_cast<std::uint32_t>(s1);
-        checkpoint[2][c] = static_cast<std::uint32_t>(s2);
-        checkpoint[3][c] = static_cast<std::uint32_t>(s3);
-        checkpoint[4][c] = static_cast<std::uint32_t>(s4);
-        checkpoint[5][c] = static_cast<std::uint32_t>(s5);
-        checkpoint[6][c] = static_cast<std::uint32_t>(s6);
-        checkpoint[7][c] = static_cast<std::uint32_t>(s7);
+        staged_steps<Chunk, kCheckpoint, 0>(rows, class_of, units + c * kCheckpoint, states);
+        if (states[0] == 0) return 0;
+        for (std::size_t j = 1; j < kChunks; ++j) memory.checkpoint[j][c] = static_cast<std::uint32_t>(states[j]);
     }
-    const std::size_t walked[kChunks] = {s0, s1, s2, s3, s4, s5, s6, s7};
-    at = static_cast<std::uint32_t>(s0);
+    at = static_cast<std::uint32_t>(states[0]);
     for (std::size_t j = 1; j < kChunks && at != 0; ++j) {
+        const auto walked = static_cast<std::uint32_t>(states[j]);
         if (at == guess[j]) {
-            at = static_cast<std::uint32_t>(walked[j]);
+            at = walked;
             continue;
         }
         std::uint32_t repaired = at;
@@ -182,9 +189,9 @@ std::uint32_t staged_block(const Cell* rows, const Lookup& class_of, const Unit*
         for (; c < checkpoints; ++c) {
             const Unit* from = units + j * Chunk + c * kCheckpoint;
             for (std::size_t i = 0; i < kCheckpoint; ++i) repaired = rows[repaired + class_of(from[i])];
-            if (repaired == checkpoint[j][c]) break;
+            if (repaired == memory.checkpoint[j][c]) break;
         }
-        at = c < checkpoints ? static_cast<std::uint32_t>(walked[j]) : repaired;
+        at = c < checkpoints ? walked : repaired;
     }
     return at;
 }
@@ -195,7 +202,7 @@ std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* un
     const ClassOf<Unit> class_of(tables);
     const bool translate = translates_by_vector<Unit>(tables);
     alignas(64) std::uint8_t classes[kChunks * kLongStagedChunk];
-    std::uint32_t checkpoint[kChunks][kStagedCheckpoints];
+    StagedMemory memory;
     std::uint32_t at = state * tables.classes;
     std::size_t done = 0;
     auto blocks = [&]<std::size_t Chunk>() {
@@ -203,15 +210,16 @@ std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* un
         while (at != 0 && length - done >= block) {
             if (translate) {
                 translate_classes(tables, units + done, block, classes);
-                at = staged_block<Chunk>(rows, Translated{}, classes, at, checkpoint);
+                at = staged_block<Chunk>(rows, Translated{}, classes, at, memory);
             } else {
-                at = staged_block<Chunk>(rows, class_of, units + done, at, checkpoint);
+                at = staged_block<Chunk>(rows, class_of, units + done, at, memory);
             }
             done += block;
         }
     };
     blocks.template operator()<kLongStagedChunk>();
     blocks.template operator()<kShortStagedChunk>();
+    blocks.template operator()<kShortestStagedChunk>();
     if (at == 0) return 0;
     return chain(rows, class_of, units + done, length - done, at) / tables.classes;
 }

@@ -12,7 +12,6 @@
 #include "automaton/walk/kernels.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #if defined(__x86_64__)
