@@ -192,10 +192,11 @@ void check_automaton(Rng& rng, const Automaton& a, const char* label, char32_t b
     }
     std::vector<std::vector<char32_t>> inputs;
     // Lengths around every block size: 64 (dead checks), 4 x 8 .. 4 x 128 and
-    // 8 x 8 .. 8 x 128 (vector blocks), 8 x 512 (speculative blocks).
+    // 8 x 8 .. 8 x 128 (vector blocks), 8 x 512 (speculative blocks), 8 x 64,
+    // 8 x 256 and 8 x 2048 (staged blocks).
     for (std::size_t length = 0; length < 70; ++length) inputs.push_back(live_input(rng, a, length, below));
-    for (const std::size_t length : {127, 128, 129, 511, 512, 513, 1023, 1024, 1025, 1500, 4095, 4096, 4097, 8192,
-                                     8193, 12345})
+    for (const std::size_t length : {127, 128, 129, 511, 512, 513, 1023, 1024, 1025, 1500, 2047, 2048, 2049, 4095,
+                                     4096, 4097, 8192, 8193, 12345, 16383, 16384, 16385, 18433})
         inputs.push_back(live_input(rng, a, length, below));
     for (int i = 0; i < 6; ++i) {
         std::vector<char32_t> noise(rng() % 3000);
@@ -213,6 +214,14 @@ void check_automaton(Rng& rng, const Automaton& a, const char* label, char32_t b
         dying[at] = outside(rng, a, below);
         inputs.push_back(std::move(dying));
     }
+    // Across the first long staged block's chunks and its end.
+    const std::vector<char32_t> long_live = live_input(rng, a, 16384 + 2100, below);
+    for (const std::size_t boundary : {14336, 16384})
+        for (std::size_t at = boundary - 70; at < boundary + 70; at += 5) {
+            std::vector<char32_t> dying(long_live);
+            dying[at] = outside(rng, a, below);
+            inputs.push_back(std::move(dying));
+        }
     // Lone surrogates, which only wide strings hold (narrowed below, they
     // become U+00FF), at every offset of the first blocks and around later
     // boundaries; a few behind an earlier death as well.

@@ -48,6 +48,7 @@ const char* kernel_name(Kernel kernel) noexcept {
     switch (kernel) {
         case Kernel::rows: return "rows";
         case Kernel::speculative: return "speculative";
+        case Kernel::staged: return "staged";
         case Kernel::shuffle16: return "shuffle16";
         case Kernel::pairs16: return "pairs16";
         case Kernel::permute64: return "permute64";
@@ -73,6 +74,8 @@ namespace {
 // Beyond this many classes the class map would need wider cells; such
 // alphabets walk the table itself.
 constexpr std::uint32_t kMaxClasses = 255;
+// Up to this many states the staged walk's short chunks pay.
+constexpr std::uint32_t kStagedStates = 64;
 // Pairs of classes square the table: 16 classes make 4 KB.
 constexpr std::uint32_t kMaxPairClasses = 16;
 
@@ -238,11 +241,14 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
                     for (std::uint32_t lane = 0; lane < 16; ++lane)
                         composed[(first * classes + second) * 16 + lane] =
                             bytes[second * 16 + bytes[first * 16 + lane]];
-            walk->build_vector_rows(keys, values);
         }
     }
+    // The rows serve the pair walk's translation and the staged walk's.
+    walk->build_vector_rows(keys, values);
 
-    walk->chosen_ = Kernel::speculative;
+    // Chunks a few thousand characters long serve automata whose walks meet
+    // soon after the guess; larger ones need the longer chunks.
+    walk->chosen_ = states <= kStagedStates ? Kernel::staged : Kernel::speculative;
     for (const Kernel kernel : {Kernel::permute64, Kernel::shuffle16, Kernel::pairs16})
         if (walk->fits(kernel) && kernel_runs_here(kernel)) walk->chosen_ = kernel;
     return walk;
@@ -303,6 +309,7 @@ std::uint32_t run(Kernel kernel, const kernels::Tables& tables, const Unit* unit
         case Kernel::pairs16: return kernels::pairs16(tables, units, length, 1);
         case Kernel::permute64: return kernels::permute64(tables, units, length, 1);
         case Kernel::speculative: return kernels::speculative(tables, units, length, 1);
+        case Kernel::staged: return kernels::staged(tables, units, length, 1);
         case Kernel::rows: break;
     }
     return kernels::rows(tables, units, length, 1);

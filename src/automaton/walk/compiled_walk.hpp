@@ -42,12 +42,13 @@ struct Source {
 enum class Kernel : std::uint8_t {
     rows,         // one chain over compact rows
     speculative,  // compact rows, chunks started from guessed states, repaired
+    staged,       // the same over blocks translated to classes first
     shuffle16,    // up to 16 states: byte shuffles (AVX2 or NEON)
     pairs16,      // the same, one shuffle per two characters (up to 16 classes)
     permute64,    // up to 64 states: AVX-512 VBMI byte permutes
 };
-inline constexpr Kernel all_kernels[] = {Kernel::rows, Kernel::speculative, Kernel::shuffle16, Kernel::pairs16,
-                                         Kernel::permute64};
+inline constexpr Kernel all_kernels[] = {Kernel::rows,      Kernel::speculative, Kernel::staged,
+                                         Kernel::shuffle16, Kernel::pairs16,     Kernel::permute64};
 const char* kernel_name(Kernel kernel) noexcept;
 // Whether this processor has the instructions `kernel` needs.
 bool kernel_runs_here(Kernel kernel) noexcept;

@@ -52,6 +52,18 @@ template <class Unit>
 std::uint32_t rows(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
 template <class Unit>
 std::uint32_t speculative(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
+template <class Unit>
+std::uint32_t staged(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept;
+
+// Whether blocks of these units translate to classes by vector here: the
+// processor has the instructions and the alphabet few enough rows.
+template <class Unit>
+bool translates_by_vector(const Tables& tables) noexcept;
+bool translate_available() noexcept;
+// Every unit's class, as a byte: by vector as far as translates_by_vector
+// allows, the rest one lookup a unit.
+template <class Unit>
+void translate_classes(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* classes) noexcept;
 
 // Vector kernels; each runs only where kernel_runs_here says so.
 template <class Unit>

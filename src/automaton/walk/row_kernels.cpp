@@ -118,6 +118,112 @@ std::uint32_t speculative_walk(const Cell* rows, const Tables& tables, const Uni
     return chain(rows, class_of, units + done, length - done, at) / tables.classes;
 }
 
+// Staged walk: the speculative walk over blocks of fixed shape, kChunks
+// chunks of Chunk units each. The chunk length known when compiling puts
+// every chain's next unit at a fixed offset from one pointer, so the eight
+// states, that pointer, the class map and the table stay in registers. Where
+// a block can be translated to classes by vector first, the chains read
+// class bytes instead: a step is then one byte load and one cell load.
+constexpr std::size_t kLongStagedChunk = 2048;
+constexpr std::size_t kShortStagedChunk = 256;
+constexpr std::size_t kShortestStagedChunk = kLookBack;  // the guesses look back into the block only
+constexpr std::size_t kStagedCheckpoints = kLongStagedChunk / kCheckpoint;
+
+// A class byte already translated.
+struct Translated {
+    std::uint32_t operator()(std::uint8_t unit) const noexcept { return unit; }
+};
+
+// Walks chains First to 7 of a block `Steps` units on, from and back into
+// `states`. Out of line, so that the eight chains, the
+// pointer and the table are all its registers hold across the loop (inline,
+// the compiler spills chains to keep the block's bookkeeping instead).
+// States are full width: adding a class to a 32-bit state would cost each
+// step a zero extension on the chain.
+template <std::size_t Chunk, std::size_t Steps, std::size_t First, class Unit, class Cell, class Lookup>
+[[gnu::noinline]] void staged_steps(const Cell* rows, const Lookup class_of, const Unit* from,
+                                    std::size_t* states) noexcept {
+    std::size_t s0 = states[0], s1 = states[1], s2 = states[2], s3 = states[3], s4 = states[4], s5 = states[5],
+                s6 = states[6], s7 = states[7];
+    for (const Unit *q = from, *end = from + Steps; q != end; ++q) {
+        if constexpr (First == 0) s0 = rows[s0 + class_of(q[0 * Chunk])];
+        s1 = rows[s1 + class_of(q[1 * Chunk])];
+        s2 = rows[s2 + class_of(q[2 * Chunk])];
+        s3 = rows[s3 + class_of(q[3 * Chunk])];
+        s4 = rows[s4 + class_of(q[4 * Chunk])];
+        s5 = rows[s5 + class_of(q[5 * Chunk])];
+        s6 = rows[s6 + class_of(q[6 * Chunk])];
+        s7 = rows[s7 + class_of(q[7 * Chunk])];
+    }
+    states[0] = s0, states[1] = s1, states[2] = s2, states[3] = s3;
+    states[4] = s4, states[5] = s5, states[6] = s6, states[7] = s7;
+}
+
+struct StagedMemory {
+    std::uint32_t checkpoint[kChunks][kStagedCheckpoints];
+};
+
+template <std::size_t Chunk, class Unit, class Cell, class Lookup>
+std::uint32_t staged_block(const Cell* rows, const Lookup& class_of, const Unit* units, std::uint32_t at,
+                           StagedMemory& memory) noexcept {
+    static_assert(Chunk >= kLookBack && Chunk % kCheckpoint == 0 && Chunk <= kLongStagedChunk);
+    constexpr std::size_t checkpoints = Chunk / kCheckpoint;
+    std::size_t states[kChunks] = {at, at, at, at, at, at, at, at};
+    staged_steps<Chunk, kLookBack, 1>(rows, class_of, units - kLookBack, states);
+    std::uint32_t guess[kChunks];
+    for (std::size_t j = 0; j < kChunks; ++j) guess[j] = static_cast<std::uint32_t>(states[j]);
+    for (std::size_t c = 0; c < checkpoints; ++c) {
+        staged_steps<Chunk, kCheckpoint, 0>(rows, class_of, units + c * kCheckpoint, states);
+        if (states[0] == 0) return 0;
+        for (std::size_t j = 1; j < kChunks; ++j) memory.checkpoint[j][c] = static_cast<std::uint32_t>(states[j]);
+    }
+    at = static_cast<std::uint32_t>(states[0]);
+    for (std::size_t j = 1; j < kChunks && at != 0; ++j) {
+        const auto walked = static_cast<std::uint32_t>(states[j]);
+        if (at == guess[j]) {
+            at = walked;
+            continue;
+        }
+        std::uint32_t repaired = at;
+        std::size_t c = 0;
+        for (; c < checkpoints; ++c) {
+            const Unit* from = units + j * Chunk + c * kCheckpoint;
+            for (std::size_t i = 0; i < kCheckpoint; ++i) repaired = rows[repaired + class_of(from[i])];
+            if (repaired == memory.checkpoint[j][c]) break;
+        }
+        at = c < checkpoints ? walked : repaired;
+    }
+    return at;
+}
+
+template <class Unit, class Cell>
+std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* units, std::size_t length,
+                          std::uint32_t state) noexcept {
+    const ClassOf<Unit> class_of(tables);
+    const bool translate = translates_by_vector<Unit>(tables);
+    alignas(64) std::uint8_t classes[kChunks * kLongStagedChunk];
+    StagedMemory memory;
+    std::uint32_t at = state * tables.classes;
+    std::size_t done = 0;
+    auto blocks = [&]<std::size_t Chunk>() {
+        constexpr std::size_t block = kChunks * Chunk;
+        while (at != 0 && length - done >= block) {
+            if (translate) {
+                translate_classes(tables, units + done, block, classes);
+                at = staged_block<Chunk>(rows, Translated{}, classes, at, memory);
+            } else {
+                at = staged_block<Chunk>(rows, class_of, units + done, at, memory);
+            }
+            done += block;
+        }
+    };
+    blocks.template operator()<kLongStagedChunk>();
+    blocks.template operator()<kShortStagedChunk>();
+    blocks.template operator()<kShortestStagedChunk>();
+    if (at == 0) return 0;
+    return chain(rows, class_of, units + done, length - done, at) / tables.classes;
+}
+
 }  // namespace
 
 template <class Unit>
@@ -132,11 +238,20 @@ std::uint32_t speculative(const Tables& tables, const Unit* units, std::size_t l
                          : speculative_walk(tables.rows32, tables, units, length, state);
 }
 
+template <class Unit>
+std::uint32_t staged(const Tables& tables, const Unit* units, std::size_t length, std::uint32_t state) noexcept {
+    return tables.rows16 ? staged_walk(tables.rows16, tables, units, length, state)
+                         : staged_walk(tables.rows32, tables, units, length, state);
+}
+
 template std::uint32_t rows(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t rows(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t rows(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t speculative(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t speculative(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t speculative(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t staged(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t staged(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
+template std::uint32_t staged(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 
 }  // namespace morvane::walk::kernels

@@ -109,10 +109,11 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
 // registers across the whole block. 2-byte units compare their keys as
 // bytes when every row's key is below 0xFF (code points below U+0FF0), as
 // in most alphabets: packed with unsigned saturation, larger keys become
-// 0xFF, which no row has.
-template <class Unit, std::uint32_t Rows, bool ByteKeys>
+// 0xFF, which no row has. Out says what is written: a class byte a unit
+// (std::uint8_t), or a pair offset per two units (std::uint16_t).
+template <class Unit, std::uint32_t Rows, bool ByteKeys, class Out>
 __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, const Unit* units,
-                                                              std::size_t length, std::uint16_t* offsets) noexcept {
+                                                              std::size_t length, Out* out) noexcept {
     constexpr bool byte_keys = sizeof(Unit) == 1 || ByteKeys;
     __m256i keys[Rows > 0 ? Rows : 1], row_classes[Rows > 0 ? Rows : 1];
     for (std::uint32_t row = 0; row < Rows; ++row) {
@@ -154,19 +155,43 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
                 classes = _mm256_or_si256(classes, _mm256_and_si256(_mm256_cmpeq_epi8(key, keys[row]),
                                                                     _mm256_shuffle_epi8(row_classes[row], low)));
         if constexpr (sizeof(Unit) == 2) classes = _mm256_permute4x64_epi64(classes, 0xD8);
-        const __m256i pairs = _mm256_slli_epi16(_mm256_maddubs_epi16(classes, weights), 4);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(offsets + done / 2), pairs);
+        if constexpr (sizeof(Out) == 1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + done), classes);
+        } else {
+            const __m256i pairs = _mm256_slli_epi16(_mm256_maddubs_epi16(classes, weights), 4);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + done / 2), pairs);
+        }
     }
     return done;
 }
 
-template <class Unit, bool ByteKeys, std::uint32_t... Rows>
+template <class Unit, bool ByteKeys, class Out, std::uint32_t... Rows>
 __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, std::uint32_t rows,
-                                                              const Unit* units, std::size_t length,
-                                                              std::uint16_t* offsets,
+                                                              const Unit* units, std::size_t length, Out* out,
                                                               std::integer_sequence<std::uint32_t, Rows...>) noexcept {
     std::size_t done = 0;
-    ((rows == Rows ? (done = translate_by_rows<Unit, Rows, ByteKeys>(tables, units, length, offsets), 0) : 0), ...);
+    ((rows == Rows ? (done = translate_by_rows<Unit, Rows, ByteKeys>(tables, units, length, out), 0) : 0), ...);
+    return done;
+}
+
+// The units that the rows translate, in multiples of 32: none where the
+// alphabet has too many rows, or for 4-byte units.
+template <class Unit, class Out>
+__attribute__((target("avx2"))) std::size_t translate_rows(const Tables& tables, const Unit* units,
+                                                           std::size_t length, Out* out) noexcept {
+    constexpr auto counts = std::make_integer_sequence<std::uint32_t, kMaxVectorRows + 1>{};
+    std::size_t done = 0;
+    if constexpr (sizeof(Unit) == 1) {
+        if (tables.byte_rows != kNoVectorRows)
+            done = translate_by_rows<Unit, false>(tables, tables.byte_rows, units, length, out, counts);
+    } else if constexpr (sizeof(Unit) == 2) {
+        const std::uint32_t rows = tables.wide_rows;
+        // The keys ascend: the last is the largest.
+        if (rows != kNoVectorRows && (rows == 0 || tables.row_keys[rows - 1] < 0xFF))
+            done = translate_by_rows<Unit, true>(tables, rows, units, length, out, counts);
+        else if (rows != kNoVectorRows)
+            done = translate_by_rows<Unit, false>(tables, rows, units, length, out, counts);
+    }
     return done;
 }
 
@@ -174,19 +199,7 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
 template <class Unit>
 __attribute__((target("avx2"))) void translate_pairs(const Tables& tables, const Unit* units, std::size_t length,
                                                      std::uint16_t* offsets) noexcept {
-    constexpr auto counts = std::make_integer_sequence<std::uint32_t, kMaxVectorRows + 1>{};
-    std::size_t done = 0;
-    if constexpr (sizeof(Unit) == 1) {
-        if (tables.byte_rows != kNoVectorRows)
-            done = translate_by_rows<Unit, false>(tables, tables.byte_rows, units, length, offsets, counts);
-    } else if constexpr (sizeof(Unit) == 2) {
-        const std::uint32_t rows = tables.wide_rows;
-        // The keys ascend: the last is the largest.
-        if (rows != kNoVectorRows && (rows == 0 || tables.row_keys[rows - 1] < 0xFF))
-            done = translate_by_rows<Unit, true>(tables, rows, units, length, offsets, counts);
-        else if (rows != kNoVectorRows)
-            done = translate_by_rows<Unit, false>(tables, rows, units, length, offsets, counts);
-    }
+    std::size_t done = translate_rows(tables, units, length, offsets);
     const ClassOf<Unit> class_of(tables);
     const std::uint32_t class_count = tables.classes;
     for (; done < length; done += 2)
@@ -275,9 +288,17 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::uint32_t permute64_w
                         _mm_cvtsi128_si32(_mm512_castsi512_si128(at)) & 0xFF);
 }
 
+template <class Unit>
+__attribute__((target("avx2"))) std::size_t translate_classes_by_rows(const Tables& tables, const Unit* units,
+                                                                      std::size_t length,
+                                                                      std::uint8_t* classes) noexcept {
+    return translate_rows(tables, units, length, classes);
+}
+
 }  // namespace
 
 bool shuffle16_available() noexcept { return __builtin_cpu_supports("avx2"); }
+bool translate_available() noexcept { return __builtin_cpu_supports("avx2"); }
 bool permute64_available() noexcept {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi");
@@ -352,9 +373,15 @@ std::uint32_t permute64_walk(const Tables&, const Unit*, std::size_t, std::uint3
     return 0;  // never chosen: permute64_available() is false here
 }
 
+template <class Unit>
+std::size_t translate_classes_by_rows(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept {
+    return 0;  // never asked: translates_by_vector() is false here
+}
+
 }  // namespace
 
 bool shuffle16_available() noexcept { return true; }
+bool translate_available() noexcept { return false; }
 bool permute64_available() noexcept { return false; }
 
 #else
@@ -366,9 +393,12 @@ template <class Unit>
 std::uint32_t pairs16_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
 template <class Unit>
 std::uint32_t permute64_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
+template <class Unit>
+std::size_t translate_classes_by_rows(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept { return 0; }
 }  // namespace
 
 bool shuffle16_available() noexcept { return false; }
+bool translate_available() noexcept { return false; }
 bool permute64_available() noexcept { return false; }
 
 #endif
@@ -390,6 +420,21 @@ std::uint32_t permute64(const Tables& tables, const Unit* units, std::size_t len
     return permute64_walk(tables, units, length, state);
 }
 
+template <class Unit>
+bool translates_by_vector(const Tables& tables) noexcept {
+    static const bool vector = translate_available();
+    if (!vector) return false;
+    if constexpr (sizeof(Unit) == 1) return tables.byte_rows != kNoVectorRows;
+    return sizeof(Unit) == 2 && tables.wide_rows != kNoVectorRows;
+}
+
+template <class Unit>
+void translate_classes(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* classes) noexcept {
+    std::size_t done = translates_by_vector<Unit>(tables) ? translate_classes_by_rows(tables, units, length, classes) : 0;
+    const ClassOf<Unit> class_of(tables);
+    for (; done < length; ++done) classes[done] = static_cast<std::uint8_t>(class_of(units[done]));
+}
+
 template std::uint32_t shuffle16(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t shuffle16(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t shuffle16(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
@@ -399,5 +444,12 @@ template std::uint32_t pairs16(const Tables&, const std::uint32_t*, std::size_t,
 template std::uint32_t permute64(const Tables&, const std::uint8_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t permute64(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t permute64(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
+
+template bool translates_by_vector<std::uint8_t>(const Tables&) noexcept;
+template bool translates_by_vector<std::uint16_t>(const Tables&) noexcept;
+template bool translates_by_vector<std::uint32_t>(const Tables&) noexcept;
+template void translate_classes(const Tables&, const std::uint8_t*, std::size_t, std::uint8_t*) noexcept;
+template void translate_classes(const Tables&, const std::uint16_t*, std::size_t, std::uint8_t*) noexcept;
+template void translate_classes(const Tables&, const std::uint32_t*, std::size_t, std::uint8_t*) noexcept;
 
 }  // namespace morvane::walk::kernels
