@@ -51,14 +51,7 @@ bool Automaton::has_transition(Text of, Symbol with) const noexcept {
     return from != 0 && column != 0 && transitions_.next(transitions_.position(from), column) != 0;
 }
 
-TransitionList Automaton::transitions() const {
-    TransitionList list{this, {}};
-    list.entries.reserve(transitions_.size());
-    transitions_.for_each([&](std::uint32_t row, std::uint32_t column, std::uint32_t target_row) {
-        list.entries.push_back({row, column, target_row});
-    });
-    return list;
-}
+TransitionList Automaton::transitions() const noexcept { return TransitionList{this, transitions_.size()}; }
 
 std::vector<Symbol> Automaton::available_symbols() const {
     // Columns ascend by code point, so columns in order are symbols in order.

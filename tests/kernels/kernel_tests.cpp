@@ -283,6 +283,77 @@ void check_row_edges(Rng& rng, Tally& tally) {
     }
 }
 
+// Alphabets of few rows of 16 code points, often at different low nibbles
+// so that rows share a vector row, sometimes not; byte keys, wide keys and
+// keys past 0xFF. The inputs carry near misses: a member's low nibble under
+// another row's key (a member there or not), or a key that saturates.
+void check_shared_rows(Rng& rng, Tally& tally, int count) {
+    const std::uint16_t keys_pool[] = {0x0, 0x2, 0x3, 0x6, 0x7, 0xE, 0xF, 0x10, 0x43, 0x44, 0x7F,
+                                       0xFE, 0xFF, 0x100, 0xFFF, 0x5D};
+    for (int n = 0; n < count; ++n) {
+        std::vector<std::uint16_t> keys;
+        const std::size_t rows = 1 + rng() % 8;
+        while (keys.size() < rows) {
+            const std::uint16_t key = keys_pool[rng() % (n % 2 ? 8 : std::size(keys_pool))];
+            if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+        }
+        // Disjoint low nibbles for most alphabets, shared ones for some.
+        std::vector<std::uint32_t> places(16);
+        for (std::uint32_t place = 0; place < 16; ++place) places[place] = place;
+        std::shuffle(places.begin(), places.end(), rng);
+        Automaton a;
+        std::size_t next_place = 0;
+        for (const std::uint16_t key : keys) {
+            const std::size_t members = 1 + rng() % 2;
+            for (std::size_t m = 0; m < members && a.symbols.size() < 16; ++m) {
+                const std::uint32_t place = n % 4 == 3 ? places[rng() % 16] : places[next_place++ % 16];
+                const char32_t c = (char32_t{key} << 4) | place;
+                if (a.column_of.count(c) == 0) {
+                    a.column_of[c] = 0;
+                    a.symbols.push_back(c);
+                }
+            }
+        }
+        std::sort(a.symbols.begin() + 1, a.symbols.end());
+        for (std::uint32_t column = 1; column < a.columns(); ++column) a.column_of[a.symbols[column]] = column;
+        const std::uint32_t states = 2 + static_cast<std::uint32_t>(rng() % 14);
+        a.rows = states + 1;
+        a.cells.assign(std::size_t{a.rows} * a.columns(), 0);
+        for (std::uint32_t row = 1; row < a.rows; ++row)
+            for (std::uint32_t column = 1; column < a.columns(); ++column)
+                if (n % 3 != 0 || rng() % 8 != 0)
+                    a.cells[row * a.columns() + column] = 1 + static_cast<std::uint32_t>(rng() % states);
+        a.collect_edges();
+        a.final_rows.assign(a.rows, 0);
+        for (std::uint32_t row = 1; row < a.rows; ++row) a.final_rows[row] = rng() % 2;
+        const auto walk = CompiledWalk::build({a.rows, a.symbols, a.edges, a.initial_row, a.final_rows, 64});
+        if (!walk) {
+            std::printf("FAIL shared rows: the table did not compile\n");
+            ++tally.failed;
+            continue;
+        }
+        std::vector<char32_t> probes = {0xFF, 0xFF0, 0xFFF, 0x1000, 0xFFFF};
+        for (std::size_t i = 1; i < a.symbols.size(); ++i)
+            for (const std::uint16_t key : keys) probes.push_back((char32_t{key} << 4) | (a.symbols[i] & 15));
+        std::vector<std::vector<char32_t>> inputs;
+        for (const std::size_t length : {64, 255, 256, 1100, 3000}) {
+            const std::vector<char32_t> live = live_input(rng, a, length, 0x10000);
+            inputs.push_back(live);
+            for (int i = 0; i < 12; ++i) {
+                std::vector<char32_t> input(live);
+                input[rng() % length] = probes[rng() % probes.size()];
+                inputs.push_back(std::move(input));
+            }
+        }
+        check_width<std::uint32_t>(a, *walk, inputs, "shared rows", tally);
+        check_width<std::uint16_t>(a, *walk, inputs, "shared rows", tally);
+        for (auto& input : inputs)
+            for (auto& c : input)
+                if (c >= 0x100) c = 0xFF;
+        check_width<std::uint8_t>(a, *walk, inputs, "shared rows", tally);
+    }
+}
+
 // Alphabets whose members below U+0100 fill much of a short window, which
 // walks may translate by subtraction alone, sometimes with wider members
 // too: inputs die on the code points just outside the window and on those
@@ -337,6 +408,7 @@ int main(int argc, char** argv) {
     check_surrogate_scan<std::uint16_t>(rng, tally);
     check_surrogate_scan<std::uint32_t>(rng, tally);
     check_row_edges(rng, tally);
+    check_shared_rows(rng, tally, 40 * per_class);
     check_windows(rng, tally, per_class);
     struct SizeClass {
         const char* label;

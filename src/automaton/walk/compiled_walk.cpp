@@ -151,6 +151,7 @@ struct CompiledWalk::Layout {
                                walk.row_classes_.get(),
                                walk.byte_rows_,
                                walk.wide_rows_,
+                               walk.merged_rows_,
                                walk.span_rows_.empty() ? nullptr : walk.span_rows_.data(),
                                walk.span_low_,
                                walk.span_width_,
@@ -271,20 +272,63 @@ void CompiledWalk::build_vector_rows(std::span<const char32_t> keys, std::span<c
         byte_rows_ = wide_rows_ = kernels::kNoVectorRows;
         return;
     }
-    wide_rows_ = static_cast<std::uint32_t>(row_keys.size());
-    if (wide_rows_ > kernels::kMaxVectorRows) {
-        wide_rows_ = kernels::kNoVectorRows;
-        row_keys.resize(byte_rows);
+    const bool all_rows = row_keys.size() <= kernels::kMaxVectorRows;
+    if (!all_rows) row_keys.resize(byte_rows);
+    if (row_keys.empty()) {
+        byte_rows_ = 0;
+        wide_rows_ = all_rows ? 0 : kernels::kNoVectorRows;
+        return;
     }
-    byte_rows_ = byte_rows;
-    if (row_keys.empty()) return;
-    auto* bytes = static_cast<std::uint8_t*>(std::aligned_alloc(32, row_keys.size() * 32));
+    auto class_at = [this](std::uint16_t key, std::uint32_t place) { return class_of_((char32_t{key} << 4) | place); };
+
+    // Rows whose members sit at different low nibbles can share one vector
+    // row: a class table and, by low nibble, the key a unit needs to match.
+    // Greedy in key order, so the vector rows holding rows below U+0100 come
+    // first and a 1-byte input needs only those. Keys must compare as bytes.
+    std::vector<std::uint32_t> vector_row_of(row_keys.size());
+    std::vector<std::uint16_t> places_taken;
+    std::uint32_t byte_vector_rows = 0;
+    for (std::size_t row = 0; row < row_keys.size(); ++row) {
+        std::uint16_t places = 0;
+        for (std::uint32_t place = 0; place < 16; ++place)
+            if (class_at(row_keys[row], place) != 0) places = static_cast<std::uint16_t>(places | 1u << place);
+        std::size_t shared = 0;
+        while (shared < places_taken.size() && (places_taken[shared] & places) != 0) ++shared;
+        if (shared == places_taken.size()) places_taken.push_back(0);
+        places_taken[shared] = static_cast<std::uint16_t>(places_taken[shared] | places);
+        vector_row_of[row] = static_cast<std::uint32_t>(shared);
+        if (row + 1 == byte_rows) byte_vector_rows = static_cast<std::uint32_t>(places_taken.size());
+    }
+    // A shared row costs one shuffle more than a row of its own.
+    merged_rows_ = row_keys.back() < 0xFF && 5 * places_taken.size() < 4 * row_keys.size();
+    if (!merged_rows_) {
+        for (std::size_t row = 0; row < row_keys.size(); ++row) vector_row_of[row] = static_cast<std::uint32_t>(row);
+        places_taken.resize(row_keys.size());
+        byte_vector_rows = byte_rows;
+    }
+
+    // Each vector row: its 16 classes by low nibble, then the 16 keys.
+    const std::size_t vector_rows = places_taken.size();
+    auto* bytes = static_cast<std::uint8_t*>(std::aligned_alloc(32, vector_rows * 32));
     if (bytes == nullptr) throw std::bad_alloc();
     row_classes_ = {bytes, free_aligned};
-    for (std::size_t row = 0; row < row_keys.size(); ++row)
-        for (std::uint32_t place = 0; place < 32; ++place)
-            bytes[row * 32 + place] = class_of_((char32_t{row_keys[row]} << 4) | (place & 15));
-    row_keys_ = std::move(row_keys);
+    std::vector<std::uint16_t> vector_row_keys(vector_rows);
+    for (std::size_t vector_row = 0; vector_row < vector_rows; ++vector_row) {
+        std::fill_n(bytes + vector_row * 32, 16, std::uint8_t{0});
+        std::fill_n(bytes + vector_row * 32 + 16, 16, std::uint8_t{0xFF});  // class 0 there, whatever the key
+    }
+    for (std::size_t row = 0; row < row_keys.size(); ++row) {
+        std::uint8_t* vector_row = bytes + std::size_t{vector_row_of[row]} * 32;
+        vector_row_keys[vector_row_of[row]] = row_keys[row];
+        for (std::uint32_t place = 0; place < 16; ++place)
+            if (const std::uint8_t value = class_at(row_keys[row], place); value != 0) {
+                vector_row[place] = value;
+                vector_row[16 + place] = static_cast<std::uint8_t>(row_keys[row]);
+            }
+    }
+    byte_rows_ = byte_vector_rows;
+    wide_rows_ = all_rows ? static_cast<std::uint32_t>(vector_rows) : kernels::kNoVectorRows;
+    row_keys_ = std::move(vector_row_keys);
 }
 
 void CompiledWalk::build_span_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values,

@@ -142,14 +142,18 @@ private:
     // second), the two transition functions composed, 16 bytes a pair.
     std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> pair_shuffles_{nullptr, nullptr};
     // With the pairs, the rows of 16 code points below U+10000 that hold a
-    // member of the alphabet, by key (code point >> 4), each with its 16
-    // classes twice over (32 bytes, one per vector half): few rows let a
-    // block of input be translated to classes by vector compares and
-    // shuffles. Kept only while there are at most kernels::kMaxVectorRows.
+    // member of the alphabet, by key (code point >> 4): few rows let a block
+    // of input be translated to classes by vector compares and shuffles.
+    // Each vector row holds one such row, or (merged_rows_) several whose
+    // members sit at different low nibbles: 32 bytes, the 16 classes by low
+    // nibble, then the key each low nibble belongs to. row_keys_ has a
+    // key a vector row (when merged, its last row's). Kept only while there are at most
+    // kernels::kMaxVectorRows rows.
     std::vector<std::uint16_t> row_keys_;
     std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> row_classes_{nullptr, nullptr};
-    std::uint32_t byte_rows_ = 0;  // how many of them lie below U+0100
+    std::uint32_t byte_rows_ = 0;  // how many vector rows hold the rows below U+0100 (they come first)
     std::uint32_t wide_rows_ = 0;  // all of them, or kernels::kNoVectorRows
+    bool merged_rows_ = false;
     // Up to 64 states and an alphabet whose members below U+0100 are few
     // consecutive code points: rows over the code points themselves (see
     // kernels::Tables), so that a block translates by a subtraction.

@@ -17,12 +17,16 @@ struct Tables {
     const std::uint8_t* shuffles;  // 16 or 64 bytes a class, aligned
     const std::uint8_t* pair_shuffles;  // 16 bytes a pair of classes, aligned
     // Where pair_shuffles is set: the rows of 16 code points that hold
-    // members, below U+0100 (byte_rows of them) and below U+10000 (wide_rows),
-    // each key with 32 class bytes; kNoVectorRows when there are too many.
+    // members, as vector rows: those for rows below U+0100 (byte_rows of
+    // them) and below U+10000 (wide_rows); kNoVectorRows when there are too
+    // many. Each has its key and 32 bytes: 16 classes by low nibble, then
+    // by low nibble the byte key of the row holding it (used when
+    // merged_rows: rows sharing a vector row).
     const std::uint16_t* row_keys;
     const std::uint8_t* row_classes;
     std::uint32_t byte_rows;
     std::uint32_t wide_rows;
+    bool merged_rows;
     // Up to 64 states, where the members below U+0100 lie within 254
     // consecutive code points from span_low: rows over those code points
     // themselves, span_width columns a row (column: code point - span_low;

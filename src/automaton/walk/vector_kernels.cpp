@@ -103,7 +103,8 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
 // Translating by rows: each row of 16 code points holding members has its
 // 16 classes in a vector; a unit's class is its row's entry at the unit's
 // low four bits, found by one compare and one shuffle a row. Units of no
-// such row are outside the alphabet: class 0.
+// such row are outside the alphabet: class 0. Merged rows share one vector
+// row: the key to compare with is then looked up by the low four bits too.
 //
 // Rows as a count known when compiling: their keys and classes then stay in
 // registers across the whole block. 2-byte units compare their keys as
@@ -111,15 +112,27 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
 // in most alphabets: packed with unsigned saturation, larger keys become
 // 0xFF, which no row has. Out says what is written: a class byte a unit
 // (std::uint8_t), or a pair offset per two units (std::uint16_t).
-template <class Unit, std::uint32_t Rows, bool ByteKeys, class Out>
+enum class RowForm { byte_keys, merged, wide_keys };
+
+// 2-byte units pack two vectors into one, which leaves each 32 units' pair
+// offsets in this order; grouped, the translation keeps it (pairs never
+// straddle the packing's quarters) and the chains read the offsets so.
+constexpr std::size_t kGroupOrder[16] = {0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15};
+constexpr std::size_t grouped_place(std::size_t pair) noexcept { return (pair & ~std::size_t{15}) | kGroupOrder[pair & 15]; }
+
+template <class Unit, std::uint32_t Rows, RowForm Form, class Out>
 __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, const Unit* units,
-                                                              std::size_t length, Out* out) noexcept {
-    constexpr bool byte_keys = sizeof(Unit) == 1 || ByteKeys;
+                                                              std::size_t length, Out* out, bool grouped) noexcept {
+    constexpr bool byte_keys = Form != RowForm::wide_keys;
     __m256i keys[Rows > 0 ? Rows : 1], row_classes[Rows > 0 ? Rows : 1];
     for (std::uint32_t row = 0; row < Rows; ++row) {
-        keys[row] = byte_keys ? _mm256_set1_epi8(static_cast<char>(tables.row_keys[row]))
-                              : _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
-        row_classes[row] = _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.row_classes) + row);
+        const auto* vector_row = reinterpret_cast<const __m128i*>(tables.row_classes) + 2 * row;
+        row_classes[row] = _mm256_broadcastsi128_si256(_mm_load_si128(vector_row));
+        if constexpr (Form == RowForm::merged)
+            keys[row] = _mm256_broadcastsi128_si256(_mm_load_si128(vector_row + 1));
+        else
+            keys[row] = byte_keys ? _mm256_set1_epi8(static_cast<char>(tables.row_keys[row]))
+                                  : _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
     }
     // Byte pairs (first, second) become first * classes + second in one
     // multiply-add of unsigned bytes by signed weights (classes <= 16).
@@ -136,7 +149,7 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
             const __m256i nibble16 = _mm256_set1_epi16(0x0F);
-            // Packing interleaves the halves: a0-7 b0-7 | a8-15 b8-15; put right below.
+            // Packing interleaves the halves: a0-7 b0-7 | a8-15 b8-15.
             low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
             if constexpr (byte_keys) {
                 key = _mm256_packus_epi16(_mm256_srli_epi16(a, 4), _mm256_srli_epi16(b, 4));
@@ -151,10 +164,13 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
             }
         }
         if constexpr (byte_keys)
-            for (std::uint32_t row = 0; row < Rows; ++row)
-                classes = _mm256_or_si256(classes, _mm256_and_si256(_mm256_cmpeq_epi8(key, keys[row]),
+            for (std::uint32_t row = 0; row < Rows; ++row) {
+                const __m256i row_key = Form == RowForm::merged ? _mm256_shuffle_epi8(keys[row], low) : keys[row];
+                classes = _mm256_or_si256(classes, _mm256_and_si256(_mm256_cmpeq_epi8(key, row_key),
                                                                     _mm256_shuffle_epi8(row_classes[row], low)));
-        if constexpr (sizeof(Unit) == 2) classes = _mm256_permute4x64_epi64(classes, 0xD8);
+            }
+        if constexpr (sizeof(Unit) == 2)
+            if (sizeof(Out) == 1 || !grouped) classes = _mm256_permute4x64_epi64(classes, 0xD8);  // in order
         if constexpr (sizeof(Out) == 1) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + done), classes);
         } else {
@@ -165,45 +181,55 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
     return done;
 }
 
-template <class Unit, bool ByteKeys, class Out, std::uint32_t... Rows>
+template <class Unit, RowForm Form, class Out, std::uint32_t... Rows>
 __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, std::uint32_t rows,
                                                               const Unit* units, std::size_t length, Out* out,
+                                                              bool grouped,
                                                               std::integer_sequence<std::uint32_t, Rows...>) noexcept {
     std::size_t done = 0;
-    ((rows == Rows ? (done = translate_by_rows<Unit, Rows, ByteKeys>(tables, units, length, out), 0) : 0), ...);
+    ((rows == Rows ? (done = translate_by_rows<Unit, Rows, Form>(tables, units, length, out, grouped), 0) : 0), ...);
     return done;
 }
 
 // The units that the rows translate, in multiples of 32: none where the
-// alphabet has too many rows, or for 4-byte units.
+// alphabet has too many rows, or for 4-byte units. Pair offsets of 2-byte
+// units come grouped when asked.
 template <class Unit, class Out>
 __attribute__((target("avx2"))) std::size_t translate_rows(const Tables& tables, const Unit* units,
-                                                           std::size_t length, Out* out) noexcept {
+                                                           std::size_t length, Out* out, bool grouped = false) noexcept {
     constexpr auto counts = std::make_integer_sequence<std::uint32_t, kMaxVectorRows + 1>{};
     std::size_t done = 0;
     if constexpr (sizeof(Unit) == 1) {
         if (tables.byte_rows != kNoVectorRows)
-            done = translate_by_rows<Unit, false>(tables, tables.byte_rows, units, length, out, counts);
+            done = tables.merged_rows
+                       ? translate_by_rows<Unit, RowForm::merged>(tables, tables.byte_rows, units, length, out,
+                                                                   false, counts)
+                       : translate_by_rows<Unit, RowForm::byte_keys>(tables, tables.byte_rows, units, length, out,
+                                                                      false, counts);
     } else if constexpr (sizeof(Unit) == 2) {
         const std::uint32_t rows = tables.wide_rows;
         // The keys ascend: the last is the largest.
-        if (rows != kNoVectorRows && (rows == 0 || tables.row_keys[rows - 1] < 0xFF))
-            done = translate_by_rows<Unit, true>(tables, rows, units, length, out, counts);
+        if (rows != kNoVectorRows && tables.merged_rows)
+            done = translate_by_rows<Unit, RowForm::merged>(tables, rows, units, length, out, grouped, counts);
+        else if (rows != kNoVectorRows && (rows == 0 || tables.row_keys[rows - 1] < 0xFF))
+            done = translate_by_rows<Unit, RowForm::byte_keys>(tables, rows, units, length, out, grouped, counts);
         else if (rows != kNoVectorRows)
-            done = translate_by_rows<Unit, false>(tables, rows, units, length, out, counts);
+            done = translate_by_rows<Unit, RowForm::wide_keys>(tables, rows, units, length, out, grouped, counts);
     }
     return done;
 }
 
-// Every pair of units becomes the byte offset of its composed function.
+// Every pair of units becomes the byte offset of its composed function, in
+// order or grouped (2-byte units, whole groups of 32 units).
 template <class Unit>
 __attribute__((target("avx2"))) void translate_pairs(const Tables& tables, const Unit* units, std::size_t length,
-                                                     std::uint16_t* offsets) noexcept {
-    std::size_t done = translate_rows(tables, units, length, offsets);
+                                                     std::uint16_t* offsets, bool grouped) noexcept {
+    std::size_t done = translate_rows(tables, units, length, offsets, grouped);
     const ClassOf<Unit> class_of(tables);
     const std::uint32_t class_count = tables.classes;
     for (; done < length; done += 2)
-        offsets[done / 2] = static_cast<std::uint16_t>((class_of(units[done]) * class_count + class_of(units[done + 1])) * 16);
+        offsets[grouped ? grouped_place(done / 2) : done / 2] =
+            static_cast<std::uint16_t>((class_of(units[done]) * class_count + class_of(units[done + 1])) * 16);
 }
 
 template <class Unit>
@@ -216,8 +242,13 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
     __m128i at = _mm_set1_epi8(static_cast<char>(state));
     std::size_t done = 0;
     while (length - done >= K * kMinStretch) {
-        const std::size_t stretch = std::min(kLongestStretch, (length - done) / K) & ~std::size_t{1};
-        translate_pairs(tables, units + done, K * stretch, offsets);
+        std::size_t stretch = std::min(kLongestStretch, (length - done) / K) & ~std::size_t{1};
+        // Whole groups of 32 units where they fit: the chains then walk a
+        // group's pairs spelled out, and 2-byte units keep the group order.
+        const bool groups = stretch >= 32;
+        if (groups) stretch &= ~std::size_t{31};
+        const bool grouped = sizeof(Unit) == 2 && groups;
+        translate_pairs(tables, units + done, K * stretch, offsets, grouped);
         if constexpr (sizeof(Unit) > 1)
             if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length)
                 prefetch(units, ahead, std::min(length, ahead + K * stretch));
@@ -229,7 +260,7 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
         };
         __m128i w0 = identity, w1 = identity, w2 = identity, w3 = identity;
         __m128i w4 = identity, w5 = identity, w6 = identity, w7 = identity;
-        for (std::size_t i = half; i-- > 0;) {
+        auto step = [&](std::size_t i) __attribute__((target("avx2"), always_inline)) {
             w0 = _mm_shuffle_epi8(w0, map(o0[i]));
             w1 = _mm_shuffle_epi8(w1, map(o1[i]));
             w2 = _mm_shuffle_epi8(w2, map(o2[i]));
@@ -238,6 +269,17 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
             w5 = _mm_shuffle_epi8(w5, map(o5[i]));
             w6 = _mm_shuffle_epi8(w6, map(o6[i]));
             w7 = _mm_shuffle_epi8(w7, map(o7[i]));
+        };
+        if (groups) {
+            // A group's pairs from last to first, each where the translation put it.
+            for (std::size_t group = half; group > 0;) {
+                group -= 16;
+                [&]<std::size_t... k>(std::index_sequence<k...>) __attribute__((target("avx2"), always_inline)) {
+                    (step(group + (sizeof(Unit) == 2 ? kGroupOrder[15 - k] : 15 - k)), ...);
+                }(std::make_index_sequence<16>{});
+            }
+        } else {
+            for (std::size_t i = half; i-- > 0;) step(i);
         }
         for (const __m128i& w : {w0, w1, w2, w3, w4, w5, w6, w7}) at = _mm_shuffle_epi8(w, at);
         done += K * stretch;
