@@ -148,6 +148,17 @@ def test_validate_finds_each_kind_of_mistake():
     assert mt.validate(mt.complete(mt.from_table({"s": {"a": "s"}}, "s", {"s"}))).ok
 
 
+@pytest.mark.parametrize("seed", range(6))
+def test_from_table_adds_every_row_however_the_rows_run(seed):
+    """Rows empty, full or partial, the first and the last among them: each
+    transition arrives exactly once, as to_table reads it back."""
+    rng = random.Random(seed)
+    states = [f"r{i}" for i in range(rng.choice([1, 2, 40, 700]))]
+    share = rng.choice([0.0, 0.3, 1.0])
+    table = {state: {symbol: rng.choice(states) for symbol in "abcdef" if rng.random() < share} for state in states}
+    assert mt.to_table(mt.from_table(table, states[0], {states[-1]})) == table
+
+
 def words_upto(alphabet, length):
     for size in range(length + 1):
         yield from map("".join, itertools.product(alphabet, repeat=size))

@@ -1,6 +1,8 @@
 """Transition table: add, remove, has, get_transitions, available_symbols."""
 
+import collections
 import random
+import sys
 
 import pytest
 
@@ -136,6 +138,35 @@ def test_get_transitions_is_a_snapshot(abc):
     assert not abc.has_transition("q0", "b")
     assert sorted(abc.get_transitions()) == [("q0", "a", "q1"), ("q2", "a", "q1")]
     assert len(first) == 4
+
+
+@pytest.mark.parametrize("n_states, n_transitions", [(60, 250), (20_000, 40_000), (6_000, 40)])
+def test_get_transitions_counts_its_references(n_states, n_transitions):
+    """Against a dict of the same transitions; and each str of the result is
+    held by exactly the tuples that name it: a reference counted once too
+    often leaks the str, once too few frees it under a tuple. The sizes take
+    a small table, one whose states outgrow the caches, and a few
+    transitions among many states; "" is the interpreter's own string."""
+    rng = random.Random(n_states)
+    states = [f"s{i}" for i in range(n_states - 1)] + [""]
+    symbols = ["a", "\xe9", "\u4e00", "\U0001F600", "z"]
+    m = Morvane(set(states), set(symbols) | {"ab"}, states[0], set())
+    model = {}
+    while len(model) < n_transitions:
+        key = (rng.choice(states), rng.choice(symbols))
+        if key not in model:
+            model[key] = rng.choice(states)
+            m.add_transition(*key, model[key])
+    result = m.get_transitions()
+    assert sorted(result) == sorted((q, s, t) for (q, s), t in model.items())
+    uses = collections.Counter(id(text) for entry in result for text in entry)
+    texts = {id(text): text for entry in result for text in entry if text != ""}
+    texts["unused"] = "".join(["un", "used"])  # held the same way but by no tuple: what the rest is counted from
+    held = {key: sys.getrefcount(text) for key, text in texts.items()}
+    unused = held.pop("unused")
+    assert {key: count - unused for key, count in held.items()} == {key: uses[key] for key in held}
+    del texts
+    assert sorted(result) == sorted(m.get_transitions())
 
 
 @pytest.mark.parametrize("spare_states", [0, 5000])

@@ -160,17 +160,39 @@ Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObj
     Object add_transition = checked(PyObject_GetAttrString(cls, "add_transition"));
     PyObject* arguments[4] = {instance.ptr(), nullptr, nullptr, nullptr};
     // Nothing of the caller's has run since the walk above, so the table is
-    // as it was checked; its size is compared all the same.
-    at = 0;
+    // as it was checked; its size is compared all the same. The targets are
+    // scattered among all the names and add_transition reads each one: a
+    // row's targets are gathered and loaded while the row before it is added.
+    struct Pending {
+        PyObject* symbol;
+        PyObject* target;
+    };
+    std::vector<Pending> adding, loading;
+    PyObject* adding_origin = nullptr;
     Py_ssize_t added = 0;
-    while (PyDict_Next(table, &at, &origin, &row)) {
-        arguments[1] = origin;
-        Py_ssize_t inner = 0;
-        while (PyDict_Next(row, &inner, &arguments[2], &arguments[3])) {
+    auto add_row = [&] {
+        arguments[1] = adding_origin;
+        for (const Pending& pending : adding) {
+            arguments[2] = pending.symbol;
+            arguments[3] = pending.target;
             checked(PyObject_Vectorcall(add_transition.ptr(), arguments, 4, nullptr));
-            ++added;
         }
+        added += static_cast<Py_ssize_t>(adding.size());
+    };
+    at = 0;
+    while (PyDict_Next(table, &at, &origin, &row)) {
+        loading.clear();
+        Py_ssize_t inner = 0;
+        PyObject *symbol, *target;
+        while (PyDict_Next(row, &inner, &symbol, &target)) {
+            __builtin_prefetch(target);
+            loading.push_back({symbol, target});
+        }
+        add_row();
+        adding.swap(loading);
+        adding_origin = origin;
     }
+    add_row();
     if (added != transitions) throw std::runtime_error("the table changed while it was being added");
     return instance;
 }

@@ -41,17 +41,14 @@ struct InputText {
 
 class Automaton;
 
-// Every transition as numbers: origin row, column and target row, in the
-// table's own order. The names behind the numbers are the record's, which
-// never change, so the list stays readable as long as its automaton lives;
-// a caller makes each state's and symbol's text once however many
-// transitions share it.
+// Every transition as numbers (origin row, column and target row, in the
+// table's own order), read from the table while the caller holds the record:
+// nothing is copied. The names behind the numbers are the record's, which
+// never change; a caller makes each state's and symbol's text once however
+// many transitions share it.
 struct TransitionList {
-    struct Entry {
-        std::uint32_t row, column, target_row;
-    };
     const Automaton* automaton;
-    std::vector<Entry> entries;
+    std::size_t count;
 };
 
 struct HistoryView {
@@ -99,10 +96,15 @@ public:
     void add_transition(Text of, Symbol with, Text for_);
     void remove_transition(Text of, Symbol with);
     bool has_transition(Text of, Symbol with) const noexcept;
-    TransitionList transitions() const;
+    TransitionList transitions() const noexcept;
     // Rows (the dead row 0 included) and columns of the table, and the names
     // behind them, for reading a TransitionList.
     std::uint32_t row_count() const noexcept { return transitions_.row_count(); }
+    // visit(row, column, target_row) for each of a TransitionList's `count` transitions.
+    template <class Visit>
+    void for_each_transition(Visit&& visit) const {
+        transitions_.for_each(visit);
+    }
     std::uint32_t column_count() const noexcept { return columns_.count(); }
     std::string_view name_of_row(std::uint32_t row) const noexcept { return name_at(transitions_.position(row)); }
     char32_t symbol_of_column(std::uint32_t column) const noexcept { return columns_.symbol(column); }
@@ -141,8 +143,9 @@ private:
     const walk::CompiledWalk* compiled_walk(std::size_t input_length) const noexcept;
 
     // The row of a state name, or 0 when it is not a state.
-    std::uint32_t row_of(Text name) const noexcept {
-        const std::uint32_t index = states_.find(name);
+    std::uint32_t row_of(Text name) const noexcept { return row_of(name, TextSet::hash_of(name)); }
+    std::uint32_t row_of(Text name, std::uint64_t hash) const noexcept {
+        const std::uint32_t index = states_.find(name, hash);
         return index == TextSet::npos ? 0 : index + 1;
     }
 

@@ -102,8 +102,11 @@ public:
     template <class Visit>
     void for_each(Visit&& visit) const {
         if (!dense_.empty()) {
-            for (std::uint64_t cell = 0; cell < dense_.size(); ++cell)
-                if (dense_[cell] != 0) emit(visit, cell, row(dense_[cell]));
+            // Row by row: the origin and the column are counted, not divided out of the cell's index.
+            const std::uint32_t* cells = dense_.data();
+            for (std::uint64_t origin = 0; origin < rows_; ++origin, cells += columns_)
+                for (std::uint32_t column = 0; column < columns_; ++column)
+                    if (cells[column] != 0) visit(static_cast<std::uint32_t>(origin), column, row(cells[column]));
         } else {
             sparse_.for_each([&](std::uint64_t key, std::uint32_t target_row) { emit(visit, key - 1, target_row); });
         }

@@ -19,8 +19,12 @@ std::string symbol_text(Symbol symbol) {
 }  // namespace
 
 void Automaton::add_transition(Text of, Symbol with, Text for_) {
+    // Origins tend to repeat from call to call and targets to be scattered:
+    // the target's slot is asked for first and loads while the origin is found.
+    const std::uint64_t target_hash = TextSet::hash_of(for_);
+    states_.prefetch(target_hash);
     const std::uint32_t from = row_of(of);
-    const std::uint32_t to = from == 0 ? 0 : row_of(for_);
+    const std::uint32_t to = from == 0 ? 0 : row_of(for_, target_hash);
     if (from == 0 || to == 0)
         throw EngineError(EngineError::Kind::value, "Erro: Um ou ambos os estados nao pertencem ao automato.");
     // The column exists exactly when the symbol's text is an alphabet member.
@@ -51,14 +55,7 @@ bool Automaton::has_transition(Text of, Symbol with) const noexcept {
     return from != 0 && column != 0 && transitions_.next(transitions_.position(from), column) != 0;
 }
 
-TransitionList Automaton::transitions() const {
-    TransitionList list{this, {}};
-    list.entries.reserve(transitions_.size());
-    transitions_.for_each([&](std::uint32_t row, std::uint32_t column, std::uint32_t target_row) {
-        list.entries.push_back({row, column, target_row});
-    });
-    return list;
-}
+TransitionList Automaton::transitions() const noexcept { return TransitionList{this, transitions_.size()}; }
 
 std::vector<Symbol> Automaton::available_symbols() const {
     // Columns ascend by code point, so columns in order are symbols in order.

@@ -48,10 +48,15 @@ char32_t random_code_point(Rng& rng, char32_t below) {
 
 // `states` states; every (state, symbol) present with probability `density`;
 // symbols drawn from few distinct behaviours when `alike`, so classes merge.
+// The symbols are `chosen` ones, or random ones below `below`.
 Automaton random_automaton(Rng& rng, std::uint32_t states, std::uint32_t symbols, double density, bool alike,
-                           char32_t below) {
+                           char32_t below, const std::vector<char32_t>& chosen = {}) {
     Automaton a;
     a.rows = states + 1;
+    for (const char32_t c : chosen) {
+        a.column_of[c] = 0;
+        a.symbols.push_back(c);
+    }
     while (a.symbols.size() <= symbols) {
         const char32_t c = random_code_point(rng, below);
         if (a.column_of.count(c)) continue;
@@ -349,6 +354,46 @@ void check_shared_rows(Rng& rng, Tally& tally, int count) {
     }
 }
 
+// Alphabets whose members below U+0100 fill much of a short window, which
+// walks may translate by subtraction alone, sometimes with wider members
+// too: inputs die on the code points just outside the window and on those
+// that wrap around onto it, at block boundaries and inside blocks.
+void check_windows(Rng& rng, Tally& tally, int count) {
+    for (int n = 0; n < count; ++n) {
+        const std::uint32_t states = 16 + static_cast<std::uint32_t>(rng() % 48);
+        const char32_t width = 2 + static_cast<char32_t>(rng() % (n % 3 == 0 ? 250 : 40));
+        const char32_t low = static_cast<char32_t>(rng() % (257 - width));
+        std::vector<char32_t> members;
+        for (char32_t c = low; c < low + width; ++c)
+            if (c == low || c == low + width - 1 || rng() % 4 != 0) members.push_back(c);
+        const char32_t below = n % 2 == 0 ? 0x100 : 0x10000;
+        if (n % 4 == 1) members.push_back(0x100 + static_cast<char32_t>(rng() % 0x2000));
+        if (n % 4 == 3) members.push_back(0x1F600);
+        const double density = n % 2 == 0 ? 1.0 : 0.9;
+        const Automaton a = random_automaton(rng, states, static_cast<std::uint32_t>(members.size()), density,
+                                             n % 5 == 4, below, members);
+        check_automaton(rng, a, "window", below, tally, 64);
+        const auto walk = CompiledWalk::build({a.rows, a.symbols, a.edges, a.initial_row, a.final_rows,
+                                               a.cells.size() * 4});
+        std::vector<char32_t> probes = {low + width, 0, 0xFF, 0xD800, 0xFFFF};
+        if (low > 0) probes.push_back(low - 1);
+        for (const char32_t wrap : {0x100, 0x10000, 0x1000})
+            if (low + wrap < below) probes.push_back(low + wrap);
+        std::vector<std::vector<char32_t>> inputs;
+        const std::vector<char32_t> live = live_input(rng, a, 16384 + 600, below);
+        for (const char32_t probe : probes)
+            for (const std::size_t at : {0, 31, 32, 511, 512, 2047, 2048, 5000, 16383, 16384, 16900}) {
+                if (probe >= below || a.column(probe) != 0) continue;
+                std::vector<char32_t> input(live);
+                input[at] = probe;
+                inputs.push_back(std::move(input));
+            }
+        check_width<std::uint32_t>(a, *walk, inputs, "window", tally);
+        if (below <= 0x10000) check_width<std::uint16_t>(a, *walk, inputs, "window", tally);
+        if (below <= 0x100) check_width<std::uint8_t>(a, *walk, inputs, "window", tally);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -364,6 +409,7 @@ int main(int argc, char** argv) {
     check_surrogate_scan<std::uint32_t>(rng, tally);
     check_row_edges(rng, tally);
     check_shared_rows(rng, tally, 40 * per_class);
+    check_windows(rng, tally, per_class);
     struct SizeClass {
         const char* label;
         std::uint32_t lowest, highest;

@@ -151,7 +151,11 @@ struct CompiledWalk::Layout {
                                walk.row_classes_.get(),
                                walk.byte_rows_,
                                walk.wide_rows_,
-                               walk.merged_rows_};
+                               walk.merged_rows_,
+                               walk.span_rows_.empty() ? nullptr : walk.span_rows_.data(),
+                               walk.span_low_,
+                               walk.span_width_,
+                               walk.span_units_};
     }
 };
 
@@ -246,6 +250,7 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
     }
     // The rows serve the pair walk's translation and the staged walk's.
     walk->build_vector_rows(keys, values);
+    if (states <= kStagedStates) walk->build_span_rows(keys, values, source.table_bytes);
 
     // Chunks a few thousand characters long serve automata whose walks meet
     // soon after the guess; larger ones need the longer chunks.
@@ -326,6 +331,38 @@ void CompiledWalk::build_vector_rows(std::span<const char32_t> keys, std::span<c
     row_keys_ = std::move(vector_row_keys);
 }
 
+void CompiledWalk::build_span_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values,
+                                   std::size_t table_bytes) {
+    if (!kernels::translate_available()) return;
+    char32_t low = 0xFF, high = 0;
+    bool wide_members = false;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (values[i] == 0) continue;
+        if (keys[i] < 0x100) {
+            low = std::min(low, keys[i]);
+            high = std::max(high, keys[i]);
+        } else if (keys[i] < 0x10000) {
+            wide_members = true;
+        }
+    }
+    if (high < low) return;
+    // A column a code point in the span and one for everything else, all
+    // within a byte; and rows no larger than the table they come from.
+    const std::uint32_t width = high - low + 2;
+    const std::size_t cells = std::size_t{states_} * width;
+    if (width > 255 || cells * sizeof(std::uint16_t) > table_bytes) return;
+    span_rows_.assign(cells, 0);
+    for (std::uint32_t state = 1; state < states_; ++state)
+        for (std::uint32_t column = 0; column + 1 < width; ++column) {
+            const std::size_t cell = std::size_t{state} * classes_ + class_of_(low + column);
+            const std::uint32_t target = (rows16_.empty() ? rows32_[cell] : rows16_[cell]) / classes_;
+            span_rows_[std::size_t{state} * width + column] = static_cast<std::uint16_t>(target * width);
+        }
+    span_low_ = low;
+    span_width_ = width;
+    span_units_ = wide_members ? 1 : 2;
+}
+
 bool CompiledWalk::fits(Kernel kernel) const noexcept {
     switch (kernel) {
         case Kernel::shuffle16: return shuffle_width_ == 16;
@@ -339,7 +376,7 @@ std::size_t CompiledWalk::memory() const noexcept {
     return sizeof(*this) + class_of_.memory() + rows16_.capacity() * 2 + rows32_.capacity() * 4 +
            ending_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_ +
            (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0) + row_keys_.capacity() * 2 +
-           (row_classes_ ? row_keys_.size() * 32 : 0);
+           (row_classes_ ? row_keys_.size() * 32 : 0) + span_rows_.capacity() * 2;
 }
 
 // ---- Walking ---------------------------------------------------------------------

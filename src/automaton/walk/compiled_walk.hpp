@@ -120,6 +120,8 @@ private:
     CompiledWalk() = default;
     std::uint32_t end_state(Kernel kernel, const void* units, std::size_t length, int unit_size) const noexcept;
     void build_vector_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values);
+    void build_span_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values,
+                         std::size_t table_bytes);
 
     std::uint32_t states_ = 0;   // state 0 is dead, 1 the initial state
     std::uint32_t classes_ = 0;  // class 0 leads every state to the dead state
@@ -152,6 +154,13 @@ private:
     std::uint32_t byte_rows_ = 0;  // how many vector rows hold the rows below U+0100 (they come first)
     std::uint32_t wide_rows_ = 0;  // all of them, or kernels::kNoVectorRows
     bool merged_rows_ = false;
+    // Up to 64 states and an alphabet whose members below U+0100 are few
+    // consecutive code points: rows over the code points themselves (see
+    // kernels::Tables), so that a block translates by a subtraction.
+    std::vector<std::uint16_t> span_rows_;
+    std::uint32_t span_low_ = 0;
+    std::uint32_t span_width_ = 0;
+    std::uint32_t span_units_ = 0;
 };
 
 // The compiled walk of one table, built once plain walks of long inputs have

@@ -27,6 +27,17 @@ struct Tables {
     std::uint32_t byte_rows;
     std::uint32_t wide_rows;
     bool merged_rows;
+    // Up to 64 states, where the members below U+0100 lie within 254
+    // consecutive code points from span_low: rows over those code points
+    // themselves, span_width columns a row (column: code point - span_low;
+    // the last column, every other unit, leads to the dead state), each cell
+    // the target state multiplied by span_width. They serve units of up to
+    // span_units bytes (2 when the alphabet has no members from U+0100 to
+    // U+FFFF), translated by one subtraction and one minimum: 0 when unset.
+    const std::uint16_t* span_rows;
+    std::uint32_t span_low;
+    std::uint32_t span_width;
+    std::uint32_t span_units;
 };
 
 // Translating a block by vector compares costs a few instructions a row:
@@ -68,6 +79,10 @@ bool translate_available() noexcept;
 // allows, the rest one lookup a unit.
 template <class Unit>
 void translate_classes(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* classes) noexcept;
+// Every unit's column of the span rows, as a byte; only where span_units
+// covers the unit and translate_available().
+template <class Unit>
+void translate_span(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* columns) noexcept;
 
 // Vector kernels; each runs only where kernel_runs_here says so.
 template <class Unit>

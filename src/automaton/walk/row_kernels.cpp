@@ -196,30 +196,50 @@ std::uint32_t staged_block(const Cell* rows, const Lookup& class_of, const Unit*
     return at;
 }
 
-template <class Unit, class Cell>
-std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* units, std::size_t length,
-                          std::uint32_t state) noexcept {
-    const ClassOf<Unit> class_of(tables);
-    const bool translate = translates_by_vector<Unit>(tables);
-    alignas(64) std::uint8_t classes[kChunks * kLongStagedChunk];
-    StagedMemory memory;
-    std::uint32_t at = state * tables.classes;
-    std::size_t done = 0;
+// Whole blocks while they last, longest first: `walk_block` walks the block
+// of kChunks chunks of Chunk units from `done` on and returns where it ends.
+template <class WalkBlock>
+void staged_blocks(std::size_t length, std::size_t& done, std::uint32_t& at, WalkBlock&& walk_block) noexcept {
     auto blocks = [&]<std::size_t Chunk>() {
         constexpr std::size_t block = kChunks * Chunk;
-        while (at != 0 && length - done >= block) {
-            if (translate) {
-                translate_classes(tables, units + done, block, classes);
-                at = staged_block<Chunk>(rows, Translated{}, classes, at, memory);
-            } else {
-                at = staged_block<Chunk>(rows, class_of, units + done, at, memory);
-            }
-            done += block;
-        }
+        for (; at != 0 && length - done >= block; done += block) at = walk_block.template operator()<Chunk>();
     };
     blocks.template operator()<kLongStagedChunk>();
     blocks.template operator()<kShortStagedChunk>();
     blocks.template operator()<kShortestStagedChunk>();
+}
+
+// Blocks are read in one of three ways, the fastest this processor and
+// alphabet allow: translated to span columns (one subtraction and one
+// minimum a vector) and walked over the span rows; translated to classes by
+// vector; or read as they are, each unit's class looked up on the chain.
+template <class Unit, class Cell>
+std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* units, std::size_t length,
+                          std::uint32_t state) noexcept {
+    const ClassOf<Unit> class_of(tables);
+    alignas(64) std::uint8_t translated[kChunks * kLongStagedChunk];
+    StagedMemory memory;
+    std::size_t done = 0;
+    std::uint32_t at;
+    if (tables.span_units >= sizeof(Unit) && translate_available()) {
+        at = state * tables.span_width;
+        staged_blocks(length, done, at, [&]<std::size_t Chunk>() {
+            translate_span(tables, units + done, kChunks * Chunk, translated);
+            return staged_block<Chunk>(tables.span_rows, Translated{}, translated, at, memory);
+        });
+        at = at / tables.span_width * tables.classes;
+    } else if (translates_by_vector<Unit>(tables)) {
+        at = state * tables.classes;
+        staged_blocks(length, done, at, [&]<std::size_t Chunk>() {
+            translate_classes(tables, units + done, kChunks * Chunk, translated);
+            return staged_block<Chunk>(rows, Translated{}, translated, at, memory);
+        });
+    } else {
+        at = state * tables.classes;
+        staged_blocks(length, done, at, [&]<std::size_t Chunk>() {
+            return staged_block<Chunk>(rows, class_of, units + done, at, memory);
+        });
+    }
     if (at == 0) return 0;
     return chain(rows, class_of, units + done, length - done, at) / tables.classes;
 }

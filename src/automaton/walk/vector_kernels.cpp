@@ -348,6 +348,35 @@ __attribute__((target("avx2"))) std::size_t translate_classes_by_rows(const Tabl
     return translate_rows(tables, units, length, classes);
 }
 
+// A unit's span column is unit - span_low where that is below the last
+// column, else the last: units below span_low wrap around to above it.
+template <class Unit>
+__attribute__((target("avx2"))) std::size_t translate_span_by_vector(const Tables& tables, const Unit* units,
+                                                                     std::size_t length,
+                                                                     std::uint8_t* columns) noexcept {
+    std::size_t done = 0;
+    if constexpr (sizeof(Unit) == 1) {
+        const __m256i low = _mm256_set1_epi8(static_cast<char>(tables.span_low));
+        const __m256i last = _mm256_set1_epi8(static_cast<char>(tables.span_width - 1));
+        for (; length - done >= 32; done += 32) {
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(columns + done),
+                                _mm256_min_epu8(_mm256_sub_epi8(bytes, low), last));
+        }
+    } else if constexpr (sizeof(Unit) == 2) {
+        const __m256i low = _mm256_set1_epi16(static_cast<short>(tables.span_low));
+        const __m256i last = _mm256_set1_epi16(static_cast<short>(tables.span_width - 1));
+        for (; length - done >= 32; done += 32) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
+            const __m256i packed = _mm256_packus_epi16(_mm256_min_epu16(_mm256_sub_epi16(a, low), last),
+                                                       _mm256_min_epu16(_mm256_sub_epi16(b, low), last));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(columns + done), _mm256_permute4x64_epi64(packed, 0xD8));
+        }
+    }
+    return done;
+}
+
 }  // namespace
 
 bool shuffle16_available() noexcept { return __builtin_cpu_supports("avx2"); }
@@ -430,6 +459,10 @@ template <class Unit>
 std::size_t translate_classes_by_rows(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept {
     return 0;  // never asked: translates_by_vector() is false here
 }
+template <class Unit>
+std::size_t translate_span_by_vector(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept {
+    return 0;  // never asked: translate_available() is false here
+}
 
 }  // namespace
 
@@ -448,6 +481,8 @@ template <class Unit>
 std::uint32_t permute64_walk(const Tables&, const Unit*, std::size_t, std::uint32_t) noexcept { return 0; }
 template <class Unit>
 std::size_t translate_classes_by_rows(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept { return 0; }
+template <class Unit>
+std::size_t translate_span_by_vector(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept { return 0; }
 }  // namespace
 
 bool shuffle16_available() noexcept { return false; }
@@ -498,6 +533,19 @@ template std::uint32_t permute64(const Tables&, const std::uint8_t*, std::size_t
 template std::uint32_t permute64(const Tables&, const std::uint16_t*, std::size_t, std::uint32_t) noexcept;
 template std::uint32_t permute64(const Tables&, const std::uint32_t*, std::size_t, std::uint32_t) noexcept;
 
+template <class Unit>
+void translate_span(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* columns) noexcept {
+    std::size_t done = translate_span_by_vector(tables, units, length, columns);
+    const std::uint32_t last = tables.span_width - 1;
+    for (; done < length; ++done) {
+        const std::uint32_t column = static_cast<std::uint32_t>(units[done]) - tables.span_low;
+        columns[done] = static_cast<std::uint8_t>(column < last ? column : last);
+    }
+}
+
+template void translate_span(const Tables&, const std::uint8_t*, std::size_t, std::uint8_t*) noexcept;
+template void translate_span(const Tables&, const std::uint16_t*, std::size_t, std::uint8_t*) noexcept;
+template void translate_span(const Tables&, const std::uint32_t*, std::size_t, std::uint8_t*) noexcept;
 template bool translates_by_vector<std::uint8_t>(const Tables&) noexcept;
 template bool translates_by_vector<std::uint16_t>(const Tables&) noexcept;
 template bool translates_by_vector<std::uint32_t>(const Tables&) noexcept;
