@@ -408,7 +408,7 @@ int main(int argc, char** argv) {
     check_surrogate_scan<std::uint16_t>(rng, tally);
     check_surrogate_scan<std::uint32_t>(rng, tally);
     check_row_edges(rng, tally);
-    check_shared_rows(rng, tally, 40 * per_class);
+    check_shared_rows(rng, tally, 20 * per_class);
     check_windows(rng, tally, per_class);
     struct SizeClass {
         const char* label;

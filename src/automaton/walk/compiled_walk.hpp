@@ -126,6 +126,7 @@ private:
     std::uint32_t states_ = 0;   // state 0 is dead, 1 the initial state
     std::uint32_t classes_ = 0;  // class 0 leads every state to the dead state
     Kernel chosen_ = Kernel::rows;
+    bool merged_rows_ = false;  // see row_keys_
     PagedMap<std::uint8_t> class_of_;
     // Compact rows, row-major by class; each cell the target state already
     // multiplied by the class count. 16-bit cells while they fit.
@@ -146,14 +147,13 @@ private:
     // of input be translated to classes by vector compares and shuffles.
     // Each vector row holds one such row, or (merged_rows_) several whose
     // members sit at different low nibbles: 32 bytes, the 16 classes by low
-    // nibble, then the key each low nibble belongs to. row_keys_ has a
-    // key a vector row (when merged, its last row's). Kept only while there are at most
-    // kernels::kMaxVectorRows rows.
+    // nibble, then the key each low nibble belongs to. row_keys_ has one key
+    // a vector row (when merged, its last row's). Kept only while there are
+    // at most kernels::kMaxVectorRows rows.
     std::vector<std::uint16_t> row_keys_;
     std::unique_ptr<std::uint8_t[], void (*)(std::uint8_t*)> row_classes_{nullptr, nullptr};
     std::uint32_t byte_rows_ = 0;  // how many vector rows hold the rows below U+0100 (they come first)
     std::uint32_t wide_rows_ = 0;  // all of them, or kernels::kNoVectorRows
-    bool merged_rows_ = false;
     // Up to 64 states and an alphabet whose members below U+0100 are few
     // consecutive code points: rows over the code points themselves (see
     // kernels::Tables), so that a block translates by a subtraction.
