@@ -40,11 +40,9 @@ constexpr std::size_t kMinStretch = 8;
 // and then walks as long without reading: the processor's prefetcher sees
 // no stream to follow, and an input that is not in cache waits on memory at
 // every block (a 2-byte input out of cache walked a third slower). So each
-// block of a wide input asks for the one this many blocks ahead of it, a
-// few lines with each group of pairs its chains walk, so that the requests
-// reach memory as a steady stream rather than in one burst; a 1-byte input
-// is read slowly enough without, and the requests cost it more than they
-// save.
+// block of a wide input asks for the one this many blocks ahead of it; a
+// 1-byte input is read slowly enough without, and the requests cost it more
+// than they save.
 constexpr std::size_t kPrefetchBlocks = 2;
 
 template <class Unit>
@@ -251,15 +249,9 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
         if (groups) stretch &= ~std::size_t{31};
         const bool grouped = sizeof(Unit) == 2 && groups;
         translate_pairs(tables, units + done, K * stretch, offsets, grouped);
-        // The block kPrefetchBlocks ahead, in bytes: by lines as the groups go, else at once.
-        const char* const bytes = reinterpret_cast<const char*>(units);
-        std::size_t fetch_from = 0, fetch_to = 0;
         if constexpr (sizeof(Unit) > 1)
-            if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length) {
-                fetch_from = ahead * sizeof(Unit);
-                fetch_to = std::min(length, ahead + K * stretch) * sizeof(Unit);
-                if (!groups) prefetch(units, ahead, std::min(length, ahead + K * stretch));
-            }
+            if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length)
+                prefetch(units, ahead, std::min(length, ahead + K * stretch));
         const std::size_t half = stretch / 2;
         const std::uint16_t *o0 = offsets, *o1 = o0 + half, *o2 = o1 + half, *o3 = o2 + half, *o4 = o3 + half,
                             *o5 = o4 + half, *o6 = o5 + half, *o7 = o6 + half;
@@ -280,11 +272,8 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
         };
         if (groups) {
             // A group's pairs from last to first, each where the translation put it.
-            const std::size_t fetch_a_group = ((fetch_to - fetch_from) / (half / 16) + 63) & ~std::size_t{63};
             for (std::size_t group = half; group > 0;) {
                 group -= 16;
-                for (const std::size_t end = std::min(fetch_to, fetch_from + fetch_a_group); fetch_from < end; fetch_from += 64)
-                    __builtin_prefetch(bytes + fetch_from);
                 [&]<std::size_t... k>(std::index_sequence<k...>) __attribute__((target("avx2"), always_inline)) {
                     (step(group + (sizeof(Unit) == 2 ? kGroupOrder[15 - k] : 15 - k)), ...);
                 }(std::make_index_sequence<16>{});
