@@ -143,9 +143,8 @@ private:
     const walk::CompiledWalk* compiled_walk(std::size_t input_length) const noexcept;
 
     // The row of a state name, or 0 when it is not a state.
-    std::uint32_t row_of(Text name) const noexcept { return row_of(name, TextSet::hash_of(name)); }
-    std::uint32_t row_of(Text name, std::uint64_t hash) const noexcept {
-        const std::uint32_t index = states_.find(name, hash);
+    std::uint32_t row_of(Text name) const noexcept {
+        const std::uint32_t index = states_.find(name);
         return index == TextSet::npos ? 0 : index + 1;
     }
 

@@ -30,16 +30,9 @@ public:
     explicit TextSet(std::vector<std::string> members);
 
     // Position of `text` in code-point order, or npos.
-    std::uint32_t find(std::string_view text) const noexcept { return find(text, hashing::hash_bytes(text)); }
-
-    // The same in two steps, for a caller with other work to do while the
-    // slot loads: hash_of(text), then prefetch(hash), then find(text, hash).
-    static std::uint64_t hash_of(std::string_view text) noexcept { return hashing::hash_bytes(text); }
-    void prefetch(std::uint64_t hash) const noexcept {
-        if (count_ != 0) __builtin_prefetch(block_.get() + (hash & mask_));
-    }
-    std::uint32_t find(std::string_view text, std::uint64_t hash) const noexcept {
+    std::uint32_t find(std::string_view text) const noexcept {
         if (count_ == 0) return npos;
+        const std::uint64_t hash = hashing::hash_bytes(text);
         const std::uint32_t tag = tag_of(hash, text.size());
         const Slot* slots = block_.get();
         if (text.size() <= kInline) {

@@ -19,12 +19,8 @@ std::string symbol_text(Symbol symbol) {
 }  // namespace
 
 void Automaton::add_transition(Text of, Symbol with, Text for_) {
-    // Origins tend to repeat from call to call and targets to be scattered:
-    // the target's slot is asked for first and loads while the origin is found.
-    const std::uint64_t target_hash = TextSet::hash_of(for_);
-    states_.prefetch(target_hash);
     const std::uint32_t from = row_of(of);
-    const std::uint32_t to = from == 0 ? 0 : row_of(for_, target_hash);
+    const std::uint32_t to = from == 0 ? 0 : row_of(for_);
     if (from == 0 || to == 0)
         throw EngineError(EngineError::Kind::value, "Erro: Um ou ambos os estados nao pertencem ao automato.");
     // The column exists exactly when the symbol's text is an alphabet member.
