@@ -3,7 +3,7 @@
 # its targets (array('i'), row-major, -1 for none), its finals (one byte per
 # state) and its initial state.
 
-from collections.abc import Buffer, Iterable
+from collections.abc import Buffer, Callable, Iterable
 
 from morvane import Morvane
 
@@ -85,3 +85,7 @@ def regex_automaton(
     max_states: int,
     /,
 ) -> tuple[bytes, bytearray] | None: ...
+def count_words(symbol_count: int, targets: Buffer, finals: Buffer, initial: int, length: int, /) -> int: ...
+def random_word(
+    symbol_count: int, targets: Buffer, finals: Buffer, initial: int, length: int, randrange: Callable[[int], int], /
+) -> list[int] | None: ...

@@ -199,25 +199,15 @@ def _rows(d: Dfa) -> list[list[tuple[str, int]]]:
     ]
 
 
-def _counts(d: Dfa, length: int) -> list[list[int]]:
-    """counts[r][s]: the accepted words of length r read from state s."""
-    rows = [[t for _, t in row] for row in _rows(d)]
-    counts = [[int(f) for f in d.finals]]
-    for _ in range(length):
-        previous = counts[-1]
-        counts.append([sum([previous[t] for t in row]) for row in rows])
-    return counts
-
-
 def count_words(m: Morvane, length: int) -> int:
     """The number of accepted words of exactly `length` symbols (exact).
 
     Takes time in proportion to length times the transitions of the minimal
-    automaton.
+    automaton times the digits of the counts.
     """
     length = _length(length, "count_words")
     d = minimize_dfa(_read(m, "count_words", "m"))
-    return _counts(d, length)[length][d.initial]
+    return _native.count_words(*_arguments(d), length)
 
 
 def words(m: Morvane, length: int) -> Iterator[str]:
@@ -267,20 +257,5 @@ def random_word(m: Morvane, length: int, *, rng: random.Random | None = None) ->
     when given, else the random module's shared generator."""
     length = _length(length, "random_word")
     d = minimize_dfa(_read(m, "random_word", "m"))
-    counts = _counts(d, length)
-    state = d.initial
-    if counts[length][state] == 0:
-        return None
-    draw = random.randrange if rng is None else rng.randrange
-    rows = _rows(d)
-    word = []
-    for remaining in range(length, 0, -1):
-        pick = draw(counts[remaining][state])
-        for symbol, target in rows[state]:
-            weight = counts[remaining - 1][target]
-            if pick < weight:
-                word.append(symbol)
-                state = target
-                break
-            pick -= weight
-    return "".join(word)
+    columns = _native.random_word(*_arguments(d), length, random.randrange if rng is None else rng.randrange)
+    return None if columns is None else "".join(d.symbols[j] for j in columns)

@@ -15,7 +15,7 @@ from array import array
 import pytest
 
 import morvane_tools as mt
-from morvane_tools import _packed
+from morvane_tools import _dfa, _packed
 from morvane import Morvane
 
 DECIMAL = {
@@ -157,6 +157,24 @@ def test_from_table_adds_every_row_however_the_rows_run(seed):
     share = rng.choice([0.0, 0.3, 1.0])
     table = {state: {symbol: rng.choice(states) for symbol in "abcdef" if rng.random() < share} for state in states}
     assert mt.to_table(mt.from_table(table, states[0], {states[-1]})) == table
+
+
+def test_large_tables_arrive_whole_when_added_in_passes():
+    """Past some 20,000 states the transitions are added a share of the
+    targets at a time; each still arrives exactly once, from a dict (targets
+    shared out by address, names made at different times) and from the
+    dense form."""
+    rng = random.Random(7)
+    early = [f"e{i}" for i in range(12_000)]
+    padding = [object() for _ in range(50_000)]  # the later names lie elsewhere
+    states = early + [f"l{i}" for i in range(12_000)]
+    table = {s: {c: rng.choice(states) for c in "abcdefghijkl" if rng.random() < 0.9} for s in states}
+    del padding
+    assert mt.to_table(mt.from_table(table, states[0], {states[-1]})) == table
+    targets = array("i", (rng.randrange(-1, 24_000) for _ in range(24_000 * 12)))
+    m = _dfa.to_morvane(_dfa.Dfa("abcdefghijkl", targets, bytearray(24_000), 0, states))
+    expected = [(states[i // 12], "abcdefghijkl"[i % 12], states[t]) for i, t in enumerate(targets) if t >= 0]
+    assert sorted(m.get_transitions()) == sorted(expected)
 
 
 def words_upto(alphabet, length):

@@ -322,6 +322,80 @@ def test_random_word_is_uniform():
     assert tools.count_words(m, 200) == 2**199
 
 
+def reference_counts(d, length):
+    """counts[r][s]: accepted words of length r from s, in Python integers."""
+    k = len(d.symbols)
+    rows = [[t for j in range(k) if (t := d.targets[s * k + j]) >= 0] for s in range(d.n_states)]
+    counts = [[int(f) for f in d.finals]]
+    for _ in range(length):
+        counts.append([sum(counts[-1][t] for t in row) for row in rows])
+    return counts, rows
+
+
+def reference_draw(d, length, rng):
+    counts, rows = reference_counts(d, length)
+    state, word = d.initial, []
+    if counts[length][state] == 0:
+        return None
+    for remaining in range(length, 0, -1):
+        pick = rng.randrange(counts[remaining][state])
+        for j, target in ((j, t) for j in range(len(d.symbols)) if (t := d.targets[state * len(d.symbols) + j]) >= 0):
+            if pick < counts[remaining - 1][target]:
+                word.append(d.symbols[j])
+                state = target
+                break
+            pick -= counts[remaining - 1][target]
+    return "".join(word)
+
+
+def test_word_counts_and_draws_match_big_integer_reference():
+    """Counts far past 64 bits, and draws that follow the same random
+    numbers to the same word as a plain big-integer walk."""
+    rng = random.Random(10)
+    for i in range(40):
+        d, m = random_morvane(rng, "abcdefgh"[: rng.randint(1, 8)], most_states=10)
+        minimal = _dfa.minimize(d)
+        for length in (0, 1, 7, 64, rng.randint(100, 260)):
+            counts, _ = reference_counts(minimal, length)
+            assert tools.count_words(m, length) == counts[length][minimal.initial]
+            seed = rng.random()
+            assert tools.random_word(m, length, rng=random.Random(seed)) == reference_draw(
+                minimal, length, random.Random(seed)
+            )
+
+    # Sums that carry through whole limbs of ones ((2**128 - 1) + 1), and
+    # draws whose remainder borrows through whole limbs of zeros.
+    class Half(random.Random):
+        def randrange(self, *bounds):
+            return bounds[0] // 2
+
+    def build(symbols, rows, finals):
+        m = Morvane(set(rows), set(symbols), "x", finals)
+        for origin, row in rows.items():
+            for symbol, target in zip(symbols, row):
+                if target:
+                    m.add_transition(origin, symbol, target)
+        return m
+
+    both, only_a = ("p", "p", None), ("f", None, None)
+    carrying = build("ab", {"x": ("i", "f"), "i": ("p", "i"), "p": both[:2], "f": only_a[:2]}, {"p", "f"})
+    borrowing = build("abc", {"x": ("f", "p", "p"), "p": both, "f": only_a}, {"p", "f"})
+    for length in (65, 129, 200):
+        assert tools.count_words(carrying, length) == 2 ** (length - 1)
+        d = _dfa.minimize(_dfa.from_morvane(borrowing))
+        assert tools.random_word(borrowing, length, rng=Half()) == reference_draw(d, length, Half())
+
+    class Wrong(random.Random):
+        def randrange(self, *bounds):
+            return bounds[0] if self.random() < 2 else 0
+
+    m = Morvane({"q"}, {"a", "b"}, "q", {"q"})
+    m.add_transition("q", "a", "q")
+    m.add_transition("q", "b", "q")
+    with pytest.raises(ValueError, match=r"randrange\(8\) returned 8, outside"):
+        tools.random_word(m, 3, rng=Wrong())
+
+
 def test_arguments_are_checked():
     m = Morvane({"q"}, {"a"}, "q", {"q"})
     with pytest.raises(TypeError, match="union\\(\\) argument 'b' must be a Morvane, not 'str'"):

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "addresses.hpp"
+#include "build_order.hpp"
 #include "instances.hpp"
 
 namespace morvane_tools {
@@ -360,14 +361,18 @@ Object build_instance(PyObject* cls, PyObject* given_names, PyObject* symbols, c
     // the plain public method without a bound-method object per call.
     Object add_transition = checked(PyObject_GetAttrString(cls, "add_transition"));
     PyObject* arguments[4] = {instance.ptr(), nullptr, nullptr, nullptr};
-    for (std::size_t state = 0; state < n; ++state) {
-        arguments[1] = names[state].ptr();
-        for (std::size_t column = 0; column < k; ++column) {
-            const StateIndex target = automaton.target(state, column);
-            if (target == no_transition) continue;
-            arguments[2] = symbol_strings[column].ptr();
-            arguments[3] = names[static_cast<std::size_t>(target)].ptr();
-            checked(PyObject_Vectorcall(add_transition.ptr(), arguments, 4, nullptr));
+    const std::size_t share = (n + target_passes(n, k) - 1) / target_passes(n, k);
+    for (std::size_t first = 0; first < n; first += share) {
+        for (std::size_t state = 0; state < n; ++state) {
+            arguments[1] = names[state].ptr();
+            for (std::size_t column = 0; column < k; ++column) {
+                const StateIndex target = automaton.target(state, column);
+                // Below `first`, the difference wraps around past the share.
+                if (target == no_transition || static_cast<std::size_t>(target) - first >= share) continue;
+                arguments[2] = symbol_strings[column].ptr();
+                arguments[3] = names[static_cast<std::size_t>(target)].ptr();
+                checked(PyObject_Vectorcall(add_transition.ptr(), arguments, 4, nullptr));
+            }
         }
     }
     return instance;

@@ -2,10 +2,12 @@
 // Every entry checks its arguments (the dense form may come from any caller
 // of the package's internals) and runs inside `guarded`.
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "algorithms.hpp"
+#include "counting.hpp"
 #include "instances.hpp"
 #include "python.hpp"
 #include "regex_automaton.hpp"
@@ -174,6 +176,82 @@ PyObject* is_infinite_entry(PyObject*, PyObject* const* arguments, Py_ssize_t co
     });
 }
 
+// Numbers of limbs cross to Python as hexadecimal text: public API on
+// every supported version, and linear in the digits.
+Object python_number(std::span<const std::uint64_t> number) {
+    std::string digits;
+    digits.reserve(number.size() * 16);
+    for (std::size_t limb = number.size(); limb-- > 0;) {
+        char chunk[17];
+        std::snprintf(chunk, sizeof chunk, "%016llx", static_cast<unsigned long long>(number[limb]));
+        digits += chunk;
+    }
+    return checked(PyLong_FromString(digits.c_str(), nullptr, 16));
+}
+
+std::vector<std::uint64_t> limbs_of(PyObject* number) {
+    Object text = checked(PyNumber_ToBase(number, 16));  // "0x..." (never negative here)
+    Py_ssize_t size = 0;
+    const char* digits = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (digits == nullptr) throw PythonError{};
+    std::vector<std::uint64_t> limbs((static_cast<std::size_t>(size) + 15) / 16, 0);
+    std::size_t bit = 0;
+    for (Py_ssize_t at = size; at-- > 2;) {
+        const char c = digits[at];
+        const std::uint64_t value = c <= '9' ? static_cast<std::uint64_t>(c - '0') : static_cast<std::uint64_t>(c - 'a' + 10);
+        limbs[bit / 64] |= value << (bit % 64);
+        bit += 4;
+    }
+    return limbs;
+}
+
+// A long count can be interrupted between rows, like the loop it replaces.
+void check_signals() {
+    if (PyErr_CheckSignals() != 0) throw PythonError{};
+}
+
+std::size_t length_argument(PyObject* object) { return static_cast<std::size_t>(index_argument(object, "the length")); }
+
+// count_words(symbol_count, targets, finals, initial, length) -> int
+PyObject* count_words_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 5, "count_words");
+        const DenseArgument automaton(arguments);
+        const WordCounts counts(automaton.view(), length_argument(arguments[4]), false, check_signals);
+        return python_number(counts.accepted());
+    });
+}
+
+// random_word(symbol_count, targets, finals, initial, length, randrange) -> list of columns or None
+PyObject* random_word_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 6, "random_word");
+        const DenseArgument automaton(arguments);
+        const std::size_t length = length_argument(arguments[4]);
+        PyObject* randrange = arguments[5];
+        const WordCounts counts(automaton.view(), length, true, check_signals);
+        auto below = [randrange](std::span<const std::uint64_t> bound) {
+            Object limit = python_number(bound);
+            Object drawn = checked(PyObject_CallOneArg(randrange, limit.ptr()));
+            if (!PyLong_Check(drawn.ptr())) {
+                PyErr_Format(PyExc_TypeError, "randrange() returned %.80s, not an int", Py_TYPE(drawn.ptr())->tp_name);
+                throw PythonError{};
+            }
+            Object zero = checked(PyLong_FromLong(0));
+            const int negative = PyObject_RichCompareBool(drawn.ptr(), zero.ptr(), Py_LT);
+            const int beyond = negative != 0 ? 0 : PyObject_RichCompareBool(drawn.ptr(), limit.ptr(), Py_GE);
+            if (negative < 0 || beyond < 0) throw PythonError{};
+            if (negative != 0 || beyond != 0) {
+                PyErr_Format(PyExc_ValueError, "randrange(%S) returned %S, outside the range asked for", limit.ptr(),
+                             drawn.ptr());
+                throw PythonError{};
+            }
+            return limbs_of(drawn.ptr());
+        };
+        return word_or_none(draw_word(counts, length, below));
+    });
+}
+
 PyMethodDef functions[] = {
     {"read_morvane", read_morvane, METH_O, nullptr},
     {"build_morvane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_morvane)), METH_FASTCALL, nullptr},
@@ -185,6 +263,8 @@ PyMethodDef functions[] = {
     {"same_language", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(same_language_entry)), METH_FASTCALL,
      nullptr},
     {"shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shortest_word_entry)), METH_FASTCALL, nullptr},
+    {"count_words", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(count_words_entry)), METH_FASTCALL, nullptr},
+    {"random_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(random_word_entry)), METH_FASTCALL, nullptr},
     {"is_infinite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_infinite_entry)), METH_FASTCALL, nullptr},
     {"regex_automaton", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(regex_automaton_entry)), METH_FASTCALL,
      nullptr},

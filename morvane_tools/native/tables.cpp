@@ -5,12 +5,14 @@
 // used) gives None, and the caller's Python path, which names the place of a
 // fault, takes over: no Python code of the caller's runs here.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
 
 #include "addresses.hpp"
+#include "build_order.hpp"
 #include "tables.hpp"
 
 namespace morvane_tools {
@@ -105,9 +107,13 @@ Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObj
     // their slots prefetched first, as the map outgrows the caches.
     AddressMap<bool> known_targets(2 * static_cast<std::size_t>(PyDict_GET_SIZE(table)) + 1024);
     RecentSymbols known_symbols;
+    // The targets' addresses span [lowest, highest]: the passes share it out.
+    std::uintptr_t lowest = UINTPTR_MAX, highest = 0;
     auto new_target = [&](PyObject* target) {
         if (known_targets.find(target) != nullptr) return true;
         if (!usable_text(target)) return false;
+        lowest = std::min(lowest, reinterpret_cast<std::uintptr_t>(target));
+        highest = std::max(highest, reinterpret_cast<std::uintptr_t>(target));
         if (states_given) {
             if (!holds(state_set.ptr(), target)) return false;
         } else {
@@ -178,12 +184,33 @@ Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObj
             checked(PyObject_Vectorcall(add_transition.ptr(), arguments, 4, nullptr));
         }
         added += static_cast<Py_ssize_t>(adding.size());
+        adding.clear();
     };
+    // The passes share out the targets by address: any split into shares of
+    // about as many names keeps a pass's records in cache, and this one needs
+    // no lookup. With more than one pass the transitions are first gathered
+    // per pass, in row order: walking the dicts again each pass would cost
+    // more than it saves.
+    const std::size_t passes = target_passes(static_cast<std::size_t>(PySet_GET_SIZE(state_set.ptr())),
+                                             static_cast<std::size_t>(PySet_GET_SIZE(symbol_set.ptr())));
+    struct Entry {
+        PyObject* origin;
+        PyObject* symbol;
+        PyObject* target;
+    };
+    std::vector<std::vector<Entry>> shares(passes > 1 ? passes : 0);
+    const std::uintptr_t share = highest < lowest ? 1 : (highest - lowest) / passes + 1;
+    for (auto& entries : shares) entries.reserve(static_cast<std::size_t>(transitions) / passes * 9 / 8);
     at = 0;
     while (PyDict_Next(table, &at, &origin, &row)) {
-        loading.clear();
         Py_ssize_t inner = 0;
         PyObject *symbol, *target;
+        if (passes > 1) {
+            while (PyDict_Next(row, &inner, &symbol, &target))
+                shares[(reinterpret_cast<std::uintptr_t>(target) - lowest) / share].push_back({origin, symbol, target});
+            continue;
+        }
+        loading.clear();
         while (PyDict_Next(row, &inner, &symbol, &target)) {
             __builtin_prefetch(target);
             loading.push_back({symbol, target});
@@ -193,6 +220,16 @@ Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObj
         adding_origin = origin;
     }
     add_row();
+    for (const auto& entries : shares) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (i + 8 < entries.size()) __builtin_prefetch(entries[i + 8].target);
+            arguments[1] = entries[i].origin;
+            arguments[2] = entries[i].symbol;
+            arguments[3] = entries[i].target;
+            checked(PyObject_Vectorcall(add_transition.ptr(), arguments, 4, nullptr));
+        }
+        added += static_cast<Py_ssize_t>(entries.size());
+    }
     if (added != transitions) throw std::runtime_error("the table changed while it was being added");
     return instance;
 }
