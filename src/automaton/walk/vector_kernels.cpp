@@ -42,13 +42,21 @@ constexpr std::size_t kMinStretch = 8;
 // every block (a 2-byte input out of cache walked a third slower). So each
 // block of a wide input asks for the one this many blocks ahead of it; a
 // 1-byte input is read slowly enough without, and the requests cost it more
-// than they save.
+// than they save. The shuffle walk reads a block as eight streams running
+// backwards, which the prefetcher follows no better: it asks the same way.
 constexpr std::size_t kPrefetchBlocks = 2;
 
+// The read-ahead asks for the second-level cache, not the first: the lines
+// are still there a block before they are read, and an input that is
+// already in cache pays a little less for being asked for. Asking for only
+// some lines of a block (every other one, or a page's first few) costs
+// more than asking for none: it seems to throw the processor's own
+// prefetcher off the stream.
 template <class Unit>
 inline void prefetch(const Unit* units, std::size_t from, std::size_t to) noexcept {
     const char* bytes = reinterpret_cast<const char*>(units);
-    for (std::size_t at = from * sizeof(Unit); at < to * sizeof(Unit); at += 64) __builtin_prefetch(bytes + at);
+    for (std::size_t at = from * sizeof(Unit); at < to * sizeof(Unit); at += 64)
+        __builtin_prefetch(bytes + at, 0, 2);
 }
 
 }  // namespace
@@ -71,6 +79,9 @@ __attribute__((target("avx2"))) std::uint32_t shuffle16_walk(const Tables& table
     while (length - done >= K * kMinStretch) {
         const std::size_t stretch = std::min(kLongestStretch, (length - done) / K);
         const Unit* block = units + done;
+        if constexpr (sizeof(Unit) > 1)
+            if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length)
+                prefetch(units, ahead, std::min(length, ahead + K * stretch));
         // The chains are spelled out: as an array they would live in memory,
         // and a store and a load would join every link.
         const Unit* p[K];
