@@ -43,7 +43,8 @@ constexpr std::size_t kMinStretch = 8;
 // block of a wide input asks for the one this many blocks ahead of it; a
 // 1-byte input is read slowly enough without, and the requests cost it more
 // than they save. The shuffle walk reads a block as eight streams running
-// backwards, which the prefetcher follows no better: it asks the same way.
+// backwards, which the prefetcher follows no better: it asks the same way,
+// all of a block at once (its steps are slow enough that the burst drains).
 constexpr std::size_t kPrefetchBlocks = 2;
 
 // The read-ahead asks for the second-level cache, not the first: the lines
@@ -260,9 +261,14 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
         if (groups) stretch &= ~std::size_t{31};
         const bool grouped = sizeof(Unit) == 2 && groups;
         translate_pairs(tables, units + done, K * stretch, offsets, grouped);
+        // A wide input's block kPrefetchBlocks ahead is asked for a line at a
+        // time between the chains' steps, a group's share of it with each
+        // group: the whole block's requests in one burst held the walk up
+        // (waiting, it seems, for free miss buffers), even in cache.
+        const char* ahead = nullptr;
         if constexpr (sizeof(Unit) > 1)
-            if (const std::size_t ahead = done + kPrefetchBlocks * K * stretch; ahead < length)
-                prefetch(units, ahead, std::min(length, ahead + K * stretch));
+            if (groups && done + (kPrefetchBlocks + 1) * K * stretch <= length)
+                ahead = reinterpret_cast<const char*>(units + done + kPrefetchBlocks * K * stretch);
         const std::size_t half = stretch / 2;
         const std::uint16_t *o0 = offsets, *o1 = o0 + half, *o2 = o1 + half, *o3 = o2 + half, *o4 = o3 + half,
                             *o5 = o4 + half, *o6 = o5 + half, *o7 = o6 + half;
@@ -281,12 +287,24 @@ __attribute__((target("avx2"))) std::uint32_t pairs16_walk(const Tables& tables,
             w6 = _mm_shuffle_epi8(w6, map(o6[i]));
             w7 = _mm_shuffle_epi8(w7, map(o7[i]));
         };
+        // A group is 32 units a chain, so 4 * sizeof(Unit) lines of input
+        // over its 16 steps.
+        constexpr std::size_t steps_a_line = 4 / sizeof(Unit) > 0 ? 4 / sizeof(Unit) : 1;
+        auto read_ahead = [&ahead]() __attribute__((always_inline)) {
+            if constexpr (sizeof(Unit) > 1)
+                if (ahead != nullptr) {
+                    __builtin_prefetch(ahead, 0, 2);
+                    ahead += 64;
+                }
+        };
         if (groups) {
             // A group's pairs from last to first, each where the translation put it.
             for (std::size_t group = half; group > 0;) {
                 group -= 16;
                 [&]<std::size_t... k>(std::index_sequence<k...>) __attribute__((target("avx2"), always_inline)) {
-                    (step(group + (sizeof(Unit) == 2 ? kGroupOrder[15 - k] : 15 - k)), ...);
+                    ((step(group + (sizeof(Unit) == 2 ? kGroupOrder[15 - k] : 15 - k)),
+                      k % steps_a_line == 0 ? read_ahead() : void()),
+                     ...);
                 }(std::make_index_sequence<16>{});
             }
         } else {
