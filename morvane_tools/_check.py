@@ -2,12 +2,13 @@
 
 from __future__ import annotations
 
-from collections import deque
 from dataclasses import dataclass
 
 from morvane import Morvane
 
+from morvane_tools import _native
 from morvane_tools._common import add_rows, check_text, read_rows, type_name
+from morvane_tools._dfa import from_morvane
 
 
 @dataclass(frozen=True)
@@ -69,17 +70,6 @@ def _listed(names: tuple[str, ...], limit: int = 10) -> str:
     return shown + (f" and {len(names) - limit} more" if len(names) > limit else "")
 
 
-def _reached(start: set[str], edges: dict[str, set[str]]) -> set[str]:
-    seen = set(start)
-    queue = deque(seen)
-    while queue:
-        for following in edges.get(queue.popleft(), ()):
-            if following not in seen:
-                seen.add(following)
-                queue.append(following)
-    return seen
-
-
 def validate(m: Morvane) -> Report:
     """Reports what is likely a mistake in ``m``; changes nothing. An empty
     report (``report.ok``) means none of the findings described in
@@ -91,27 +81,25 @@ def validate(m: Morvane) -> Report:
     initial = m.initial_state
     finals = m.get_finals()
     alphabet = m.get_alphabet()
-    rows = read_rows(m, states)
-
-    forward: dict[str, set[str]] = {state: set(row.values()) for state, row in rows.items()}
-    backward: dict[str, set[str]] = {}
-    for state, targets in forward.items():
-        for target in targets:
-            backward.setdefault(target, set()).add(state)
-    reachable = _reached({initial}, forward)
-    alive = _reached({final for final in finals if final in state_set}, backward)
-
-    used: set[str] = set().union(*rows.values())
+    # The dense form: columns are the one-character members in code point
+    # order, and a row has a -1 for each symbol it lacks.
+    d = from_morvane(m)
+    k, targets = len(d.symbols), d.targets
+    index = {name: i for i, name in enumerate(d.names or ())}
+    reachable, alive = _native.reach(k, targets, d.finals, d.initial)
+    used = {symbol for column, symbol in enumerate(d.symbols) if max(targets[column::k]) >= 0}
+    column_of = {symbol: column for column, symbol in enumerate(d.symbols)}
     symbols = [member for member in alphabet if len(member) == 1]
     incomplete = []
-    for state, row in rows.items():
-        if len(row) < len(symbols):
-            incomplete.append((state, tuple(symbol for symbol in symbols if symbol not in row)))
+    for state in states:
+        row = targets[index[state] * k : index[state] * k + k]
+        if k and min(row) < 0:
+            incomplete.append((state, tuple(symbol for symbol in symbols if row[column_of[symbol]] < 0)))
     return Report(
         initial_outside=None if initial in state_set else initial,
         finals_outside=tuple(final for final in finals if final not in state_set),
-        unreachable=tuple(state for state in states if state not in reachable),
-        dead=tuple(state for state in states if state not in alive),
+        unreachable=tuple(state for state in states if not reachable[index[state]]),
+        dead=tuple(state for state in states if not alive[index[state]]),
         unused_symbols=tuple(member for member in alphabet if member not in used),
         incomplete=tuple(incomplete),
     )

@@ -16,6 +16,9 @@ from itertools import repeat
 
 from morvane import Morvane
 
+from morvane_tools import _native
+from morvane_tools._dfa import from_morvane
+
 Table = Mapping[str, Mapping[str, str]]
 
 
@@ -106,15 +109,14 @@ def add_rows(m: Morvane, table: Table) -> None:
         deque(map(add, repeat(origin, len(row)), row.keys(), row.values()), maxlen=0)
 
 
-def read_rows(m: Morvane, states: list[str], *, ordered: bool = True) -> dict[str, dict[str, str]]:
+def read_rows(m: Morvane, states: list[str]) -> dict[str, dict[str, str]]:
     """The transition table grouped by origin: a row per state in the order of
-    ``states`` (empty rows included), symbols in code-point order when
-    ``ordered``, else in the table's own order."""
-    rows: dict[str, dict[str, str]] = {state: {} for state in states}
+    ``states`` (empty rows included), symbols in code-point order. Read into
+    the dense form and made into dicts in native code: far quicker than a
+    Python step per transition."""
+    d = from_morvane(m)
+    names = d.names if d.names is not None else []
+    rows = _native.rows_of(names, d.symbols, d.targets, d.finals, d.initial)
     with gc_paused():
-        for origin, symbol, target in m.get_transitions():
-            rows[origin][symbol] = target
-        for state, row in rows.items() if ordered else ():
-            if len(row) > 1:
-                rows[state] = dict(sorted(row.items()))
-    return rows
+        by_name = dict(zip(names, rows))
+        return {state: by_name[state] if state in by_name else {} for state in states}

@@ -43,7 +43,7 @@ _DATA_KEYS = ("values", "data", "history")
 class _Snapshot:
     """Everything a Morvane holds, read through its public methods."""
 
-    def __init__(self, m: Morvane, *, ordered: bool = False, packed: str | None = None) -> None:
+    def __init__(self, m: Morvane, *, packed: str | None = None) -> None:
         self.states = m.get_states()
         self.alphabet = m.get_alphabet()
         self.initial = m.initial_state
@@ -51,7 +51,7 @@ class _Snapshot:
         self.packed = None if packed in (None, "rows") else pack(m, self.states, self.alphabet, packed)
         self.rows: dict[str, dict[str, str]] = {}
         if self.packed is None:
-            self.rows = {state: row for state, row in read_rows(m, self.states, ordered=ordered).items() if row}
+            self.rows = {state: row for state, row in read_rows(m, self.states).items() if row}
         self.current = m.current_state
         self.data = m.data
         self.history = m.get_history()
@@ -244,10 +244,10 @@ def dumps(
     ``TypeError`` (a type) or ``ValueError`` (a value: NaN, a shared or cyclic
     container) naming its place, unless ``unsupported="omit"``: then each such
     value is left out whole, listed in the document, and comes back as
-    ``None``. ``indent`` is passed to ``json.dumps``. States and rows are in
-    code-point order; the symbols within a row follow the automaton's own
-    table, which differs between runs, unless ``sort_transitions=True`` (a
-    little slower) makes the whole text the same for the same automaton.
+    ``None``. ``indent`` is passed to ``json.dumps``. States, rows and the
+    symbols within each row are in code-point order, so the same automaton
+    always gives the same text; ``sort_transitions`` is accepted for the
+    callers that ask for that and changes nothing.
 
     ``layout`` chooses how the transitions are written: ``"rows"`` as
     ``{state: {symbol: target}}``; ``"packed"`` as one base64 block of
@@ -262,7 +262,8 @@ def dumps(
         raise ValueError(f"unsupported must be 'raise' or 'omit', not {shown(unsupported)}")
     if layout not in ("auto", "rows", "packed"):
         raise ValueError(f"layout must be 'auto', 'rows' or 'packed', not {shown(layout)}")
-    snapshot = _Snapshot(m, ordered=sort_transitions, packed=layout)
+    del sort_transitions  # rows always come in order now
+    snapshot = _Snapshot(m, packed=layout)
 
     values: list[object] = []
     omitted: list[int] = []

@@ -148,6 +148,56 @@ def test_validate_finds_each_kind_of_mistake():
     assert mt.validate(mt.complete(mt.from_table({"s": {"a": "s"}}, "s", {"s"}))).ok
 
 
+def reference_report(m):
+    """validate's findings by plain searches over get_transitions."""
+    states, alphabet, finals = m.get_states(), m.get_alphabet(), m.get_finals()
+    forward, backward, rows = {}, {}, {state: {} for state in states}
+    for origin, symbol, target in m.get_transitions():
+        forward.setdefault(origin, set()).add(target)
+        backward.setdefault(target, set()).add(origin)
+        rows[origin][symbol] = target
+
+    def reached(start, edges):
+        seen, todo = set(start), list(start)
+        while todo:
+            for following in edges.get(todo.pop(), ()):
+                if following not in seen:
+                    seen.add(following)
+                    todo.append(following)
+        return seen
+
+    reachable = reached({m.initial_state}, forward)
+    alive = reached(set(finals) & set(states), backward)
+    used = {symbol for row in rows.values() for symbol in row}
+    symbols = [member for member in alphabet if len(member) == 1]
+    return mt.Report(
+        initial_outside=None if m.initial_state in states else m.initial_state,
+        finals_outside=tuple(final for final in finals if final not in states),
+        unreachable=tuple(state for state in states if state not in reachable),
+        dead=tuple(state for state in states if state not in alive),
+        unused_symbols=tuple(member for member in alphabet if member not in used),
+        incomplete=tuple((state, tuple(c for c in symbols if c not in rows[state]))
+                         for state in states if len(rows[state]) < len(symbols)),
+    )
+
+
+def test_validate_agrees_with_plain_searches():
+    rng = random.Random(11)
+    for _ in range(200):
+        states = [f"s{i}" for i in range(rng.randint(1, 12))]
+        alphabet = set(rng.sample("abcdef", rng.randint(1, 6))) | ({"xy"} if rng.random() < 0.2 else set())
+        symbols = sorted(c for c in alphabet if len(c) == 1)
+        share = rng.random()
+        table = {s: {c: rng.choice(states) for c in symbols if rng.random() < share} for s in states}
+        initial = rng.choice(states + ["outside"])
+        finals = set(rng.sample(states, rng.randint(0, len(states)))) | ({"elsewhere"} if rng.random() < 0.2 else set())
+        m = Morvane(set(states), alphabet, initial, finals)
+        for origin, row in table.items():
+            for symbol, target in row.items():
+                m.add_transition(origin, symbol, target)
+        assert mt.validate(m) == reference_report(m)
+
+
 @pytest.mark.parametrize("seed", range(6))
 def test_from_table_adds_every_row_however_the_rows_run(seed):
     """Rows empty, full or partial, the first and the last among them: each

@@ -9,6 +9,10 @@
 // to `speculative` and to a plain dense loop (int32 cells, one row of 256
 // per state). Ratios above 1: faster than that reference.
 //
+// With MORVANE_SPEED_COLD set, the input is put out of cache before every
+// walk (its lines flushed; without x86's flush, 64 MB read in between): a
+// walk then also shows how well it hides the wait for memory.
+//
 // Usage: morvane_kernel_speed [length] [rounds] [unit bytes: 1, 2 or 4] [kernel]
 // (with a kernel's name, only that kernel is timed: for profiling it)
 #include <algorithm>
@@ -19,6 +23,10 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "automaton/walk/compiled_walk.hpp"
 #include "../../tests/kernels/reference.hpp"
@@ -33,6 +41,22 @@ double cpu_seconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void put_out_of_cache(const void* data, std::size_t bytes) {
+#if defined(__x86_64__)
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    for (std::uintptr_t line = start & ~std::uintptr_t{63}; line < start + bytes; line += 64)
+        _mm_clflush(reinterpret_cast<const void*>(line));
+    _mm_mfence();
+#else
+    (void)data, (void)bytes;
+    static const std::vector<char> elsewhere(std::size_t{64} << 20, 1);
+    long sum = 0;
+    for (std::size_t at = 0; at < elsewhere.size(); at += 64) sum += elsewhere[at];
+    static volatile long sink;
+    sink = sum;
+#endif
 }
 
 struct Case {
@@ -93,6 +117,8 @@ template <class Unit>
 int run(std::size_t length, int rounds, const std::string& only) {
     const std::u32string letters = U"abcdefghijklmnopqrstuvwxyz";
     const std::vector<Case> cases = {
+        {"2 states, a b", 2, U"ab"},
+        {"12 states, a-z", 12, letters},
         {"(B) 50 states, a-z", 50, letters},
         {"20 states, a-z", 20, letters},
         {"63 states, a-z", 63, letters},
@@ -134,12 +160,18 @@ int run(std::size_t length, int rounds, const std::string& only) {
         }
         std::vector<std::vector<double>> times(kernels.size() + 1);
         volatile std::uint32_t sink = 0;
+        static const bool cold = std::getenv("MORVANE_SPEED_COLD") != nullptr;
+        auto prepare = [&] {
+            if (cold) put_out_of_cache(units.data(), units.size() * sizeof(Unit));
+        };
         for (int round = 0; round < rounds; ++round) {
             for (std::size_t k = 0; k < kernels.size(); ++k) {
+                prepare();
                 const double start = cpu_seconds();
                 sink = walk->end_row_with(kernels[k], units.data(), units.size(), sizeof(Unit));
                 times[k].push_back(cpu_seconds() - start);
             }
+            prepare();
             const double start = cpu_seconds();
             sink = dense.walk(units);
             times.back().push_back(cpu_seconds() - start);
@@ -159,8 +191,9 @@ int run(std::size_t length, int rounds, const std::string& only) {
             if (kernels[k] == Kernel::rows) rows_ns = ns[k];
             if (kernels[k] == Kernel::speculative) speculative_ns = ns[k];
         }
-        std::printf("%s (%u states, %u classes, chosen %s, %zu-byte units)\n", c.name.c_str(), walk->states(),
-                    walk->classes(), morvane::walk::kernel_name(walk->chosen()), sizeof(Unit));
+        std::printf("%s (%u states, %u classes, chosen %s, %zu-byte units%s)\n", c.name.c_str(), walk->states(),
+                    walk->classes(), morvane::walk::kernel_name(walk->chosen()), sizeof(Unit),
+                    cold ? ", out of cache" : "");
         for (std::size_t k = 0; k <= kernels.size(); ++k)
             std::printf("  %-14s %6.3f ns/char  %5.2fx rows  %5.2fx speculative  %5.2fx dense\n",
                         k < kernels.size() ? morvane::walk::kernel_name(kernels[k]) : "dense loop", ns[k],

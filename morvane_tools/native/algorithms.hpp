@@ -35,6 +35,13 @@ bool same_language(const DenseView& a, ColumnMap columns_a, const DenseView& b, 
 // The same for one automaton.
 std::optional<std::vector<std::int32_t>> shortest_word(const DenseView& automaton);
 
+// A flag a state: reached from the initial state; and, counting every
+// state reachable or not, able to reach a final state.
+struct Reach {
+    std::vector<std::uint8_t> reachable, alive;
+};
+Reach reach(const DenseView& automaton);
+
 // Whether a cycle runs through states reachable from the initial one that
 // can still reach a final state (the language is then infinite).
 bool has_useful_cycle(const DenseView& automaton);

@@ -119,6 +119,18 @@ PyObject* from_table_entry(PyObject*, PyObject* const* arguments, Py_ssize_t cou
     });
 }
 
+// rows_of(names, symbols, targets, finals, initial) -> list of dicts
+PyObject* rows_of_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 5, "rows_of");
+        if (!PyUnicode_Check(arguments[1])) throw InvalidArgument("symbols must be a str");
+        Object symbol_count = checked(PyLong_FromSsize_t(PyUnicode_GET_LENGTH(arguments[1])));
+        PyObject* dense[4] = {symbol_count.ptr(), arguments[2], arguments[3], arguments[4]};
+        const DenseArgument automaton(dense);
+        return rows_of(arguments[0], arguments[1], automaton.view());
+    });
+}
+
 // minimize(symbol_count, targets, finals, initial) -> (targets, finals)
 PyObject* minimize_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
     return guarded([&] {
@@ -164,6 +176,20 @@ PyObject* shortest_word_entry(PyObject*, PyObject* const* arguments, Py_ssize_t 
         expect_arguments(count, 4, "shortest_word");
         const DenseArgument automaton(arguments);
         return word_or_none(shortest_word(automaton.view()));
+    });
+}
+
+// reach(symbol_count, targets, finals, initial) -> (reachable, alive), a byte a state
+PyObject* reach_entry(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        expect_arguments(count, 4, "reach");
+        const DenseArgument automaton(arguments);
+        const Reach flags = reach(automaton.view());
+        Object reachable = checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(flags.reachable.data()),
+                                                             static_cast<Py_ssize_t>(flags.reachable.size())));
+        Object alive = checked(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(flags.alive.data()),
+                                                         static_cast<Py_ssize_t>(flags.alive.size())));
+        return checked(PyTuple_Pack(2, reachable.ptr(), alive.ptr()));
     });
 }
 
@@ -256,6 +282,7 @@ PyMethodDef functions[] = {
     {"read_morvane", read_morvane, METH_O, nullptr},
     {"build_morvane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_morvane)), METH_FASTCALL, nullptr},
     {"from_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_table_entry)), METH_FASTCALL, nullptr},
+    {"rows_of", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rows_of_entry)), METH_FASTCALL, nullptr},
     {"minimize", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(minimize_entry)), METH_FASTCALL, nullptr},
     {"product", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<false>)), METH_FASTCALL, nullptr},
     {"product_shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(product_entry<true>)), METH_FASTCALL,
@@ -265,6 +292,7 @@ PyMethodDef functions[] = {
     {"shortest_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(shortest_word_entry)), METH_FASTCALL, nullptr},
     {"count_words", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(count_words_entry)), METH_FASTCALL, nullptr},
     {"random_word", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(random_word_entry)), METH_FASTCALL, nullptr},
+    {"reach", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reach_entry)), METH_FASTCALL, nullptr},
     {"is_infinite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_infinite_entry)), METH_FASTCALL, nullptr},
     {"regex_automaton", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(regex_automaton_entry)), METH_FASTCALL,
      nullptr},

@@ -288,4 +288,47 @@ bool has_useful_cycle(const DenseView& automaton) {
     return remaining != 0;
 }
 
+Reach reach(const DenseView& automaton) {
+    const std::size_t n = automaton.state_count(), k = automaton.symbol_count;
+    Reach flags{std::vector<std::uint8_t>(n, 0), std::vector<std::uint8_t>(n, 0)};
+    std::vector<StateIndex> stack{automaton.initial};
+    flags.reachable[static_cast<std::size_t>(automaton.initial)] = 1;
+    while (!stack.empty()) {
+        const auto state = static_cast<std::size_t>(stack.back());
+        stack.pop_back();
+        for (std::size_t symbol = 0; symbol < k; ++symbol)
+            if (const StateIndex target = automaton.target(state, symbol);
+                target != no_transition && !flags.reachable[static_cast<std::size_t>(target)]) {
+                flags.reachable[static_cast<std::size_t>(target)] = 1;
+                stack.push_back(target);
+            }
+    }
+    // Every transition reversed, grouped by target.
+    std::vector<std::size_t> start(n + 1, 0);
+    for (const StateIndex target : automaton.targets)
+        if (target != no_transition) ++start[static_cast<std::size_t>(target) + 1];
+    for (std::size_t i = 1; i <= n; ++i) start[i] += start[i - 1];
+    std::vector<StateIndex> origins(start[n]);
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t state = 0; state < n; ++state)
+        for (std::size_t symbol = 0; symbol < k; ++symbol)
+            if (const StateIndex target = automaton.target(state, symbol); target != no_transition)
+                origins[fill[static_cast<std::size_t>(target)]++] = static_cast<StateIndex>(state);
+    for (std::size_t state = 0; state < n; ++state)
+        if (automaton.finals[state]) {
+            flags.alive[state] = 1;
+            stack.push_back(static_cast<StateIndex>(state));
+        }
+    while (!stack.empty()) {
+        const auto state = static_cast<std::size_t>(stack.back());
+        stack.pop_back();
+        for (std::size_t at = start[state]; at < start[state + 1]; ++at)
+            if (const auto origin = static_cast<std::size_t>(origins[at]); !flags.alive[origin]) {
+                flags.alive[origin] = 1;
+                stack.push_back(origins[at]);
+            }
+    }
+    return flags;
+}
+
 }  // namespace morvane_tools

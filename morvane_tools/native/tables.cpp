@@ -234,4 +234,40 @@ Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObj
     return instance;
 }
 
+Object rows_of(PyObject* names, PyObject* symbols, const DenseView& automaton) {
+    const std::size_t n = automaton.state_count(), k = automaton.symbol_count;
+    if (!PyList_CheckExact(names) || static_cast<std::size_t>(PyList_GET_SIZE(names)) != n)
+        throw InvalidArgument("names must be a list with one name per state");
+    if (!PyUnicode_Check(symbols) || static_cast<std::size_t>(PyUnicode_GET_LENGTH(symbols)) != k)
+        throw InvalidArgument("symbols must be a str with one character per column");
+    std::vector<Object> symbol_strings;
+    symbol_strings.reserve(k);
+    for (std::size_t column = 0; column < k; ++column)
+        symbol_strings.push_back(checked(PyUnicode_Substring(symbols, static_cast<Py_ssize_t>(column),
+                                                             static_cast<Py_ssize_t>(column + 1))));
+    CollectorPause pause;  // a dict a state, none of them in a cycle
+    Object rows = checked(PyList_New(static_cast<Py_ssize_t>(n)));
+    // Each entry takes a reference to its target's name, one of any of the
+    // states: the next row's names are asked for while this row is made.
+    auto prefetch_row = [&](std::size_t state) {
+        for (std::size_t column = 0; column < k; ++column)
+            if (const StateIndex target = automaton.target(state, column); target != no_transition)
+                __builtin_prefetch(PyList_GET_ITEM(names, static_cast<Py_ssize_t>(target)), 1);
+    };
+    if (n > 0) prefetch_row(0);
+    for (std::size_t state = 0; state < n; ++state) {
+        if (state + 1 < n) prefetch_row(state + 1);
+        Object row = checked(PyDict_New());
+        for (std::size_t column = 0; column < k; ++column) {
+            const StateIndex target = automaton.target(state, column);
+            if (target != no_transition &&
+                PyDict_SetItem(row.ptr(), symbol_strings[column].ptr(),
+                               PyList_GET_ITEM(names, static_cast<Py_ssize_t>(target))) != 0)
+                throw PythonError{};
+        }
+        PyList_SET_ITEM(rows.ptr(), static_cast<Py_ssize_t>(state), row.release());
+    }
+    return rows;
+}
+
 }  // namespace morvane_tools

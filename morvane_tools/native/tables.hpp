@@ -1,6 +1,7 @@
 // Morvane instances from tables of plain dicts.
 #pragma once
 
+#include "dense.hpp"
 #include "python.hpp"
 
 namespace morvane_tools {
@@ -13,5 +14,10 @@ namespace morvane_tools {
 // caller then checks everything itself and names the fault.
 Object build_from_table(PyObject* cls, PyObject* table, PyObject* initial, PyObject* finals, PyObject* states,
                         PyObject* alphabet);
+
+// One dict {symbol: target name} per state of `automaton`, in state order,
+// the symbols in column order: the rows of to_table. `names` is a list with
+// a str per state and `symbols` a str with a character per column.
+Object rows_of(PyObject* names, PyObject* symbols, const DenseView& automaton);
 
 }  // namespace morvane_tools
