@@ -78,6 +78,10 @@ constexpr std::uint32_t kMaxClasses = 255;
 constexpr std::uint32_t kStagedStates = 64;
 // Pairs of classes square the table: 16 classes make 4 KB.
 constexpr std::uint32_t kMaxPairClasses = 16;
+// From this many vector rows a byte, translating by nibble is the faster
+// (a fixed few shuffles, against a compare and a shuffle a row); below it,
+// about as fast, so the nibble rows are not built.
+constexpr std::uint32_t kNibbleFromRows = 6;
 
 void free_aligned(std::uint8_t* bytes) { std::free(bytes); }
 
@@ -256,8 +260,8 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
     walk->build_vector_rows(keys, values);
     if (states <= kStagedStates) {
         walk->build_span_rows(keys, values, source.table_bytes);
-        // Where few rows translate by compares, the nibble rows would be no faster.
-        if (walk->span_rows_.empty() && walk->byte_rows_ == kernels::kNoVectorRows)
+        if (walk->span_rows_.empty() &&
+            (walk->byte_rows_ == kernels::kNoVectorRows || walk->byte_rows_ >= kNibbleFromRows))
             walk->build_nibble_rows(keys, values, source.table_bytes);
     }
 

@@ -164,9 +164,8 @@ private:
     std::uint32_t span_width_ = 0;
     std::uint32_t span_units_ = 0;
     // Where there is no span and the alphabet's members below U+0100 sit in
-    // more rows of 16 code points than vector compares translate: rows over
-    // columns that shuffles find by a unit's high and low nibble (see
-    // kernels::Tables).
+    // many rows of 16 code points: rows over columns that shuffles find by a
+    // unit's high and low nibble (see kernels::Tables).
     std::vector<std::uint16_t> nibble_rows_;
     std::uint8_t nibble_columns_[64] = {};
     std::uint32_t nibble_width_ = 0;
