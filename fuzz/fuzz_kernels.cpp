@@ -24,7 +24,10 @@ using morvane::walk::testing::Automaton;
 
 namespace {
 
-constexpr char32_t kPool[] = {U'a', U'b', U'c', U'0', 0x00, 0x7F, 0xE9, 0xFF, 0x100, 0x436, 0xFFFF, 0x1F600, 0x10FFFF};
+// The first ones below U+0100 span few rows of 16 code points; taken in
+// order, more symbols spread over up to 15 rows.
+constexpr char32_t kPool[] = {U'a', U'b', U'c', U'0', 0x00, 0x7F, 0xE9, 0xFF, 0x100, 0x436, 0xFFFF, 0x1F600, 0x10FFFF,
+                              0x21, 0x45, 0x91, 0xA0, 0xB7, 0xC4, 0xD3, 0x5F, 0x1B};
 constexpr std::size_t kHeader = 7;
 
 template <class Unit>
@@ -53,7 +56,7 @@ void check(const Automaton& a, const CompiledWalk& walk, const std::vector<char3
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < kHeader) return 0;
     const std::uint32_t states = 1 + data[0] % 90;
-    const std::uint32_t symbols = 1 + data[1] % 8;
+    const std::uint32_t symbols = 1 + data[1] % 16;
     const int width = data[2] % 3;  // 1-, 2- or 4-byte units
     const double density = (data[3] % 5) / 4.0;
     const std::size_t repeats = 1 + data[4] % 16;

@@ -155,7 +155,11 @@ struct CompiledWalk::Layout {
                                walk.span_rows_.empty() ? nullptr : walk.span_rows_.data(),
                                walk.span_low_,
                                walk.span_width_,
-                               walk.span_units_};
+                               walk.span_units_,
+                               walk.nibble_rows_.empty() ? nullptr : walk.nibble_rows_.data(),
+                               walk.nibble_columns_,
+                               walk.nibble_width_,
+                               walk.nibble_units_};
     }
 };
 
@@ -250,7 +254,12 @@ std::unique_ptr<CompiledWalk> CompiledWalk::build(const Source& source) {
     }
     // The rows serve the pair walk's translation and the staged walk's.
     walk->build_vector_rows(keys, values);
-    if (states <= kStagedStates) walk->build_span_rows(keys, values, source.table_bytes);
+    if (states <= kStagedStates) {
+        walk->build_span_rows(keys, values, source.table_bytes);
+        // Where few rows translate by compares, the nibble rows would be no faster.
+        if (walk->span_rows_.empty() && walk->byte_rows_ == kernels::kNoVectorRows)
+            walk->build_nibble_rows(keys, values, source.table_bytes);
+    }
 
     // Chunks a few thousand characters long serve automata whose walks meet
     // soon after the guess; larger ones need the longer chunks.
@@ -363,6 +372,101 @@ void CompiledWalk::build_span_rows(std::span<const char32_t> keys, std::span<con
     span_units_ = wide_members ? 1 : 2;
 }
 
+namespace {
+
+// Places the lines of a 16 x 16 grid of classes (grid(line, place); 0 where
+// nothing is a member, which any column may take) that `lines` holds along
+// one axis of columns: the places `places` holds take the offsets 0, 1, ...
+// in order, each line the first offset at which its members land on free
+// columns or on columns of their own class. Returns the column past the
+// last member, or UINT32_MAX when that would pass a byte's last value.
+template <class Grid>
+std::uint32_t place_lines(Grid grid, std::uint16_t lines, std::uint16_t places, std::uint8_t* line_offset,
+                          std::uint8_t* place_offset, std::uint8_t* classes) {
+    std::uint32_t ranked[16], count = 0;
+    for (std::uint32_t place = 0; place < 16; ++place) {
+        place_offset[place] = 0;
+        if (places >> place & 1) {
+            place_offset[place] = static_cast<std::uint8_t>(count);
+            ranked[count++] = place;
+        }
+    }
+    std::fill_n(classes, 256, std::uint8_t{0});
+    std::uint32_t end = 0;
+    for (std::uint32_t line = 0; line < 16; ++line) {
+        line_offset[line] = 0;
+        if ((lines >> line & 1) == 0) continue;
+        std::uint32_t offset = 0;
+        for (;; ++offset) {
+            if (offset + count > 254) return UINT32_MAX;
+            bool fits = true;
+            for (std::uint32_t k = 0; k < count && fits; ++k) {
+                const std::uint8_t member = grid(line, ranked[k]);
+                fits = member == 0 || classes[offset + k] == 0 || classes[offset + k] == member;
+            }
+            if (fits) break;
+        }
+        line_offset[line] = static_cast<std::uint8_t>(offset);
+        for (std::uint32_t k = 0; k < count; ++k)
+            if (const std::uint8_t member = grid(line, ranked[k]); member != 0) {
+                classes[offset + k] = member;
+                end = std::max(end, offset + k + 1);
+            }
+    }
+    return end;
+}
+
+}  // namespace
+
+void CompiledWalk::build_nibble_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values,
+                                     std::size_t table_bytes) {
+    if (!kernels::translate_available()) return;
+    std::uint8_t grid[16][16] = {};  // class by high nibble, low nibble
+    std::uint16_t rows = 0, places = 0;
+    bool wide_members = false;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (values[i] == 0) continue;
+        if (keys[i] < 0x100) {
+            grid[keys[i] >> 4][keys[i] & 15] = values[i];
+            rows = static_cast<std::uint16_t>(rows | 1u << (keys[i] >> 4));
+            places = static_cast<std::uint16_t>(places | 1u << (keys[i] & 15));
+        } else if (keys[i] < 0x10000) {
+            wide_members = true;
+        }
+    }
+    if (rows == 0) return;
+    // Rows slid along the low nibbles, or low nibbles slid along the rows:
+    // the layout with fewer columns serves.
+    std::uint8_t row_offset[2][16], place_offset[2][16], column_class[2][256];
+    const std::uint32_t ends[2] = {
+        place_lines([&](std::uint32_t row, std::uint32_t place) { return grid[row][place]; }, rows, places,
+                    row_offset[0], place_offset[0], column_class[0]),
+        place_lines([&](std::uint32_t place, std::uint32_t row) { return grid[row][place]; }, places, rows,
+                    place_offset[1], row_offset[1], column_class[1])};
+    const std::size_t best = ends[1] < ends[0] ? 1 : 0;
+    if (ends[best] == UINT32_MAX) return;
+    const std::uint32_t width = ends[best] + 1;  // and the dead column
+    const std::size_t cells = std::size_t{states_} * width;
+    if (cells * sizeof(std::uint16_t) > table_bytes) return;
+    nibble_rows_.assign(cells, 0);
+    for (std::uint32_t state = 1; state < states_; ++state)
+        for (std::uint32_t column = 0; column + 1 < width; ++column) {
+            const std::size_t cell = std::size_t{state} * classes_ + column_class[best][column];
+            const std::uint32_t target = (rows16_.empty() ? rows32_[cell] : rows16_[cell]) / classes_;
+            nibble_rows_[std::size_t{state} * width + column] = static_cast<std::uint16_t>(target * width);
+        }
+    for (std::uint32_t nibble = 0; nibble < 16; ++nibble) {
+        nibble_columns_[nibble] = row_offset[best][nibble];
+        nibble_columns_[16 + nibble] = place_offset[best][nibble];
+        for (std::uint32_t row = 0; row < 16; ++row)
+            if (grid[row][nibble] != 0)
+                nibble_columns_[(row < 8 ? 32 : 48) + nibble] =
+                    static_cast<std::uint8_t>(nibble_columns_[(row < 8 ? 32 : 48) + nibble] | 1u << (row & 7));
+    }
+    nibble_width_ = width;
+    nibble_units_ = wide_members ? 1 : 2;
+}
+
 bool CompiledWalk::fits(Kernel kernel) const noexcept {
     switch (kernel) {
         case Kernel::shuffle16: return shuffle_width_ == 16;
@@ -376,7 +480,7 @@ std::size_t CompiledWalk::memory() const noexcept {
     return sizeof(*this) + class_of_.memory() + rows16_.capacity() * 2 + rows32_.capacity() * 4 +
            ending_.capacity() + row_of_.capacity() * 4 + std::size_t{classes_} * shuffle_width_ +
            (pair_shuffles_ ? std::size_t{classes_} * classes_ * 16 : 0) + row_keys_.capacity() * 2 +
-           (row_classes_ ? row_keys_.size() * 32 : 0) + span_rows_.capacity() * 2;
+           (row_classes_ ? row_keys_.size() * 32 : 0) + span_rows_.capacity() * 2 + nibble_rows_.capacity() * 2;
 }
 
 // ---- Walking ---------------------------------------------------------------------

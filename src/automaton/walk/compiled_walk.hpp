@@ -122,6 +122,8 @@ private:
     void build_vector_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values);
     void build_span_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values,
                          std::size_t table_bytes);
+    void build_nibble_rows(std::span<const char32_t> keys, std::span<const std::uint8_t> values,
+                           std::size_t table_bytes);
 
     std::uint32_t states_ = 0;   // state 0 is dead, 1 the initial state
     std::uint32_t classes_ = 0;  // class 0 leads every state to the dead state
@@ -161,6 +163,14 @@ private:
     std::uint32_t span_low_ = 0;
     std::uint32_t span_width_ = 0;
     std::uint32_t span_units_ = 0;
+    // Where there is no span and the alphabet's members below U+0100 sit in
+    // more rows of 16 code points than vector compares translate: rows over
+    // columns that shuffles find by a unit's high and low nibble (see
+    // kernels::Tables).
+    std::vector<std::uint16_t> nibble_rows_;
+    std::uint8_t nibble_columns_[64] = {};
+    std::uint32_t nibble_width_ = 0;
+    std::uint32_t nibble_units_ = 0;
 };
 
 // The compiled walk of one table, built once plain walks of long inputs have

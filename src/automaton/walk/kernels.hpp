@@ -38,6 +38,18 @@ struct Tables {
     std::uint32_t span_low;
     std::uint32_t span_width;
     std::uint32_t span_units;
+    // Up to 64 states, where the members below U+0100 are spread over many
+    // rows of 16 code points: a member's column is its row's offset plus its
+    // low nibble's, both found by shuffle; every other unit (found by two
+    // bit tables, rows 0-7 and 8-15 by low nibble) takes the last column,
+    // which leads to the dead state. nibble_columns holds 16 row offsets by
+    // high nibble, 16 low nibble offsets, then the two bit tables. Rows of
+    // nibble_width columns, each cell the target state multiplied by
+    // nibble_width; nibble_units as span_units.
+    const std::uint16_t* nibble_rows;
+    const std::uint8_t* nibble_columns;
+    std::uint32_t nibble_width;
+    std::uint32_t nibble_units;
 };
 
 // Translating a block by vector compares costs a few instructions a row:
@@ -83,6 +95,9 @@ void translate_classes(const Tables& tables, const Unit* units, std::size_t leng
 // covers the unit and translate_available().
 template <class Unit>
 void translate_span(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* columns) noexcept;
+// The same for the nibble rows, where nibble_units covers the unit.
+template <class Unit>
+void translate_nibbles(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* columns) noexcept;
 
 // Vector kernels; each runs only where kernel_runs_here says so.
 template <class Unit>

@@ -209,10 +209,12 @@ void staged_blocks(std::size_t length, std::size_t& done, std::uint32_t& at, Wal
     blocks.template operator()<kShortestStagedChunk>();
 }
 
-// Blocks are read in one of three ways, the fastest this processor and
+// Blocks are read in one of four ways, the fastest this processor and
 // alphabet allow: translated to span columns (one subtraction and one
-// minimum a vector) and walked over the span rows; translated to classes by
-// vector; or read as they are, each unit's class looked up on the chain.
+// minimum a vector) and walked over the span rows; translated to nibble
+// columns (a few shuffles by high and low nibble) and walked over the
+// nibble rows; translated to classes by vector; or read as they are, each
+// unit's class looked up on the chain.
 template <class Unit, class Cell>
 std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* units, std::size_t length,
                           std::uint32_t state) noexcept {
@@ -221,13 +223,19 @@ std::uint32_t staged_walk(const Cell* rows, const Tables& tables, const Unit* un
     StagedMemory memory;
     std::size_t done = 0;
     std::uint32_t at;
-    if (tables.span_units >= sizeof(Unit) && translate_available()) {
-        at = state * tables.span_width;
+    // Over rows of their own columns, `width` a row; back to compact rows at the end.
+    auto by_columns = [&](const std::uint16_t* column_rows, std::uint32_t width, auto translate) {
+        at = state * width;
         staged_blocks(length, done, at, [&]<std::size_t Chunk>() {
-            translate_span(tables, units + done, kChunks * Chunk, translated);
-            return staged_block<Chunk>(tables.span_rows, Translated{}, translated, at, memory);
+            translate(tables, units + done, kChunks * Chunk, translated);
+            return staged_block<Chunk>(column_rows, Translated{}, translated, at, memory);
         });
-        at = at / tables.span_width * tables.classes;
+        at = at / width * tables.classes;
+    };
+    if (tables.span_units >= sizeof(Unit) && translate_available()) {
+        by_columns(tables.span_rows, tables.span_width, translate_span<Unit>);
+    } else if (tables.nibble_units >= sizeof(Unit) && translate_available()) {
+        by_columns(tables.nibble_rows, tables.nibble_width, translate_nibbles<Unit>);
     } else if (translates_by_vector<Unit>(tables)) {
         at = state * tables.classes;
         staged_blocks(length, done, at, [&]<std::size_t Chunk>() {

@@ -395,6 +395,55 @@ __attribute__((target("avx2"))) std::size_t translate_span_by_vector(const Table
     return done;
 }
 
+// A unit's nibble column: its row's offset plus its low nibble's, both by
+// shuffle, or the last column where the bit tables say it is no member.
+// Wider units than a byte have keys past 0xF: lifted to 0x80 and beyond,
+// they find no row bit.
+template <class Unit>
+__attribute__((target("avx2"))) std::size_t translate_nibbles_by_vector(const Tables& tables, const Unit* units,
+                                                                        std::size_t length,
+                                                                        std::uint8_t* columns) noexcept {
+    const auto* table = reinterpret_cast<const __m128i*>(tables.nibble_columns);
+    const __m256i row_offsets = _mm256_broadcastsi128_si256(_mm_loadu_si128(table));
+    const __m256i place_offsets = _mm256_broadcastsi128_si256(_mm_loadu_si128(table + 1));
+    const __m256i low_rows = _mm256_broadcastsi128_si256(_mm_loadu_si128(table + 2));
+    const __m256i high_rows = _mm256_broadcastsi128_si256(_mm_loadu_si128(table + 3));
+    const __m256i low_row_bit = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16,
+                                                 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i high_row_bit = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0,
+                                                  0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m256i last = _mm256_set1_epi8(static_cast<char>(tables.nibble_width - 1));
+    const __m256i low_nibble = _mm256_set1_epi8(0x0F);
+    std::size_t done = 0;
+    if constexpr (sizeof(Unit) <= 2) {
+        for (; length - done >= 32; done += 32) {
+            __m256i low, key;
+            if constexpr (sizeof(Unit) == 1) {
+                const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+                low = _mm256_and_si256(bytes, low_nibble);
+                key = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
+            } else {
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
+                const __m256i nibble16 = _mm256_set1_epi16(0x0F);
+                low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
+                key = _mm256_adds_epu8(_mm256_packus_epi16(_mm256_srli_epi16(a, 4), _mm256_srli_epi16(b, 4)),
+                                       _mm256_set1_epi8(0x70));
+            }
+            const __m256i member = _mm256_or_si256(
+                _mm256_and_si256(_mm256_shuffle_epi8(low_rows, low), _mm256_shuffle_epi8(low_row_bit, key)),
+                _mm256_and_si256(_mm256_shuffle_epi8(high_rows, low), _mm256_shuffle_epi8(high_row_bit, key)));
+            const __m256i column =
+                _mm256_add_epi8(_mm256_shuffle_epi8(row_offsets, key), _mm256_shuffle_epi8(place_offsets, low));
+            __m256i capped = _mm256_min_epu8(
+                _mm256_or_si256(column, _mm256_cmpeq_epi8(member, _mm256_setzero_si256())), last);
+            if constexpr (sizeof(Unit) == 2) capped = _mm256_permute4x64_epi64(capped, 0xD8);  // in order
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(columns + done), capped);
+        }
+    }
+    return done;
+}
+
 }  // namespace
 
 bool shuffle16_available() noexcept { return __builtin_cpu_supports("avx2"); }
@@ -481,6 +530,10 @@ template <class Unit>
 std::size_t translate_span_by_vector(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept {
     return 0;  // never asked: translate_available() is false here
 }
+template <class Unit>
+std::size_t translate_nibbles_by_vector(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept {
+    return 0;  // never asked: translate_available() is false here
+}
 
 }  // namespace
 
@@ -501,6 +554,8 @@ template <class Unit>
 std::size_t translate_classes_by_rows(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept { return 0; }
 template <class Unit>
 std::size_t translate_span_by_vector(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept { return 0; }
+template <class Unit>
+std::size_t translate_nibbles_by_vector(const Tables&, const Unit*, std::size_t, std::uint8_t*) noexcept { return 0; }
 }  // namespace
 
 bool shuffle16_available() noexcept { return false; }
@@ -561,6 +616,21 @@ void translate_span(const Tables& tables, const Unit* units, std::size_t length,
     }
 }
 
+template <class Unit>
+void translate_nibbles(const Tables& tables, const Unit* units, std::size_t length, std::uint8_t* columns) noexcept {
+    std::size_t done = translate_nibbles_by_vector(tables, units, length, columns);
+    const std::uint8_t* table = tables.nibble_columns;
+    for (; done < length; ++done) {
+        const auto unit = static_cast<std::uint32_t>(units[done]);
+        const std::uint32_t row = unit >> 4, place = unit & 15;
+        const bool member = unit <= 0xFF && (table[(row < 8 ? 32 : 48) + place] >> (row & 7) & 1) != 0;
+        columns[done] = static_cast<std::uint8_t>(member ? table[row] + table[16 + place] : tables.nibble_width - 1);
+    }
+}
+
+template void translate_nibbles(const Tables&, const std::uint8_t*, std::size_t, std::uint8_t*) noexcept;
+template void translate_nibbles(const Tables&, const std::uint16_t*, std::size_t, std::uint8_t*) noexcept;
+template void translate_nibbles(const Tables&, const std::uint32_t*, std::size_t, std::uint8_t*) noexcept;
 template void translate_span(const Tables&, const std::uint8_t*, std::size_t, std::uint8_t*) noexcept;
 template void translate_span(const Tables&, const std::uint16_t*, std::size_t, std::uint8_t*) noexcept;
 template void translate_span(const Tables&, const std::uint32_t*, std::size_t, std::uint8_t*) noexcept;
