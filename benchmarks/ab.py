@@ -2,8 +2,9 @@
 
     python benchmarks/ab.py [--base REV] [--head REV] [--rounds N] [--figures]
 
-Each revision is built from `git archive` into build/ab/<commit>/ (HEAD "."
-stands for the working tree, built into build/ab/worktree/). Both extension
+Each revision is built from `git archive` into build/ab/<commit>-<python>/
+(HEAD "." stands for the working tree, built into build/ab/worktree-<python>/),
+one build per revision and interpreter. Both extension
 modules are loaded into this one process and each hot-path case is timed on
 the two in alternation, round after round, so that both meet the same load
 on a shared machine. Printed per case: the best time per call of each build
@@ -17,6 +18,7 @@ transitions were added and all but five removed.
 """
 
 import argparse
+import importlib.machinery
 import json
 import os
 import resource
@@ -32,18 +34,21 @@ from standalone import load_extension
 
 ROOT = Path(__file__).resolve().parent.parent
 AB = ROOT / "build" / "ab"
+EXTENSION = "morvane" + importlib.machinery.EXTENSION_SUFFIXES[0]  # this interpreter's own suffix
 
 
 # ---- builds --------------------------------------------------------------------
 def build(revision):
-    """The extension file built from `revision` ("." is the working tree)."""
+    """The extension file built from `revision` ("." is the working tree) for
+    this interpreter."""
+    python = sys.implementation.cache_tag  # e.g. cpython-313: a build serves one interpreter
     if revision == ".":
-        source, target = ROOT, AB / "worktree"
+        source, target = ROOT, AB / f"worktree-{python}"
     else:
         commit = subprocess.run(["git", "-C", str(ROOT), "rev-parse", revision], check=True, capture_output=True,
                                 text=True).stdout.strip()
-        target = AB / commit[:12]
-        if found := sorted(target.glob("morvane*.so")):
+        target = AB / f"{commit[:12]}-{python}"
+        if found := sorted(target.glob(EXTENSION)):
             return found[0]
         source = Path(tempfile.mkdtemp(prefix="morvane-ab-"))
         archive = subprocess.run(["git", "-C", str(ROOT), "archive", commit], check=True, capture_output=True).stdout
@@ -52,7 +57,7 @@ def build(revision):
     print(f"== building {revision} into {target.relative_to(ROOT)}", file=sys.stderr)
     subprocess.run([sys.executable, "-m", "pip", "install", "-q", "--disable-pip-version-check", "--no-build-isolation",
                     "--no-deps", "--upgrade", "--target", str(target), str(source)], check=True)
-    return sorted(target.glob("morvane*.so"))[0]
+    return sorted(target.glob(EXTENSION))[0]
 
 
 # ---- hot-path cases: (name, statement, setup(Morvane) -> namespace) ------------
