@@ -132,6 +132,28 @@ enum class RowForm { byte_keys, merged, wide_keys };
 constexpr std::size_t kGroupOrder[16] = {0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15};
 constexpr std::size_t grouped_place(std::size_t pair) noexcept { return (pair & ~std::size_t{15}) | kGroupOrder[pair & 15]; }
 
+// The low nibbles of 32 units and their keys (the bits above), as bytes:
+// 2-byte units are packed with unsigned saturation, so a key past 0xFF
+// becomes 0xFF, and come out in the packing's order (a0-7 b0-7 | a8-15 b8-15).
+struct SplitUnits {
+    __m256i low, key;
+};
+template <class Unit>
+__attribute__((target("avx2"), always_inline)) inline SplitUnits split_units(const Unit* units) noexcept {
+    static_assert(sizeof(Unit) <= 2);
+    const __m256i low_nibble = _mm256_set1_epi8(0x0F);
+    if constexpr (sizeof(Unit) == 1) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units));
+        return {_mm256_and_si256(bytes, low_nibble), _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble)};
+    } else {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + 16));
+        const __m256i nibble16 = _mm256_set1_epi16(0x0F);
+        return {_mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16)),
+                _mm256_packus_epi16(_mm256_srli_epi16(a, 4), _mm256_srli_epi16(b, 4))};
+    }
+}
+
 template <class Unit, std::uint32_t Rows, RowForm Form, class Out>
 __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tables, const Unit* units,
                                                               std::size_t length, Out* out, bool grouped) noexcept {
@@ -149,30 +171,24 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
     // Byte pairs (first, second) become first * classes + second in one
     // multiply-add of unsigned bytes by signed weights (classes <= 16).
     const __m256i weights = _mm256_set1_epi16(static_cast<short>(tables.classes | 0x100));
-    const __m256i low_nibble = _mm256_set1_epi8(0x0F);
     std::size_t done = 0;
     for (; length - done >= 32; done += 32) {
         __m256i low, key, classes = _mm256_setzero_si256();
-        if constexpr (sizeof(Unit) == 1) {
-            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
-            low = _mm256_and_si256(bytes, low_nibble);
-            key = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
+        if constexpr (sizeof(Unit) == 1 || byte_keys) {
+            const SplitUnits split = split_units(units + done);
+            low = split.low;
+            key = split.key;
         } else {
+            // Keys past 0xFF: compared as 16 bits, before packing.
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
             const __m256i nibble16 = _mm256_set1_epi16(0x0F);
-            // Packing interleaves the halves: a0-7 b0-7 | a8-15 b8-15.
             low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
-            if constexpr (byte_keys) {
-                key = _mm256_packus_epi16(_mm256_srli_epi16(a, 4), _mm256_srli_epi16(b, 4));
-            } else {
-                const __m256i key_a = _mm256_srli_epi16(a, 4), key_b = _mm256_srli_epi16(b, 4);
-                for (std::uint32_t row = 0; row < Rows; ++row) {
-                    const __m256i in_row = _mm256_packs_epi16(_mm256_cmpeq_epi16(key_a, keys[row]),
-                                                              _mm256_cmpeq_epi16(key_b, keys[row]));
-                    classes = _mm256_or_si256(classes,
-                                              _mm256_and_si256(in_row, _mm256_shuffle_epi8(row_classes[row], low)));
-                }
+            const __m256i key_a = _mm256_srli_epi16(a, 4), key_b = _mm256_srli_epi16(b, 4);
+            for (std::uint32_t row = 0; row < Rows; ++row) {
+                const __m256i in_row = _mm256_packs_epi16(_mm256_cmpeq_epi16(key_a, keys[row]),
+                                                          _mm256_cmpeq_epi16(key_b, keys[row]));
+                classes = _mm256_or_si256(classes, _mm256_and_si256(in_row, _mm256_shuffle_epi8(row_classes[row], low)));
             }
         }
         if constexpr (byte_keys)
@@ -413,23 +429,12 @@ __attribute__((target("avx2"))) std::size_t translate_nibbles_by_vector(const Ta
     const __m256i high_row_bit = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0,
                                                   0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128);
     const __m256i last = _mm256_set1_epi8(static_cast<char>(tables.nibble_width - 1));
-    const __m256i low_nibble = _mm256_set1_epi8(0x0F);
     std::size_t done = 0;
     if constexpr (sizeof(Unit) <= 2) {
         for (; length - done >= 32; done += 32) {
-            __m256i low, key;
-            if constexpr (sizeof(Unit) == 1) {
-                const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
-                low = _mm256_and_si256(bytes, low_nibble);
-                key = _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_nibble);
-            } else {
-                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done));
-                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + done + 16));
-                const __m256i nibble16 = _mm256_set1_epi16(0x0F);
-                low = _mm256_packus_epi16(_mm256_and_si256(a, nibble16), _mm256_and_si256(b, nibble16));
-                key = _mm256_adds_epu8(_mm256_packus_epi16(_mm256_srli_epi16(a, 4), _mm256_srli_epi16(b, 4)),
-                                       _mm256_set1_epi8(0x70));
-            }
+            const auto [low, packed_key] = split_units(units + done);
+            const __m256i key =
+                sizeof(Unit) == 1 ? packed_key : _mm256_adds_epu8(packed_key, _mm256_set1_epi8(0x70));
             const __m256i member = _mm256_or_si256(
                 _mm256_and_si256(_mm256_shuffle_epi8(low_rows, low), _mm256_shuffle_epi8(low_row_bit, key)),
                 _mm256_and_si256(_mm256_shuffle_epi8(high_rows, low), _mm256_shuffle_epi8(high_row_bit, key)));
