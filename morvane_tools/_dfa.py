@@ -111,7 +111,7 @@ def from_morvane(m: Morvane) -> Dfa:
     symbols, table, finals, initial, names, extra_alphabet, extra_finals, initial_listed = _native.read_morvane(m)
     return Dfa(
         symbols,
-        table_from_bytes(table),
+        table,
         finals,
         initial,
         names,

@@ -3,13 +3,14 @@
 # its targets (array('i'), row-major, -1 for none), its finals (one byte per
 # state) and its initial state.
 
+from array import array
 from collections.abc import Buffer, Callable, Iterable
 
 from morvane import Morvane
 
 def read_morvane(
     instance: Morvane, /
-) -> tuple[str, bytes, bytearray, int, list[str], list[str], list[str], bool]: ...
+) -> tuple[str, array[int], bytearray, int, list[str], list[str], list[str], bool]: ...
 def build_morvane(
     cls: type[Morvane],
     names: list[str] | None,

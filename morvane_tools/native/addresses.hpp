@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "scratch.hpp"
+
 namespace morvane_tools {
 
 template <class Value>
@@ -18,7 +20,7 @@ public:
     explicit AddressMap(std::size_t limit) : limit_(limit) {
         std::size_t capacity = 16;
         while (capacity < limit_ * 2) capacity *= 2;
-        slots_.resize(capacity);
+        slots_.assign(capacity, Slot{});
         shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
     }
 
@@ -43,17 +45,18 @@ public:
         slots_[at] = {object, value};
     }
 
-private:
     struct Slot {
         const void* object = nullptr;
         Value value{};
     };
 
+private:
+
     std::size_t slot_of(const void* object) const noexcept {
         return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(object) * 0x9e3779b97f4a7c15ULL) >> shift_);
     }
 
-    std::vector<Slot> slots_;
+    ReusedVector<Slot> slots_;
     std::size_t limit_;
     std::size_t count_ = 0;
     unsigned shift_ = 0;

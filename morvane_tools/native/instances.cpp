@@ -13,6 +13,7 @@
 #include "addresses.hpp"
 #include "build_order.hpp"
 #include "instances.hpp"
+#include "scratch.hpp"
 
 namespace morvane_tools {
 namespace {
@@ -72,7 +73,7 @@ public:
     explicit NameIndex(std::size_t count) {
         std::size_t capacity = 16;
         while (capacity < count * 2) capacity *= 2;
-        slots_.resize(capacity);
+        slots_.assign(capacity, Slot{});
     }
 
     // Adds a name; false when it was already there.
@@ -155,7 +156,7 @@ private:
     }
     Slot& probe(const Key& key) noexcept { return const_cast<Slot&>(std::as_const(*this).probe(key)); }
 
-    std::vector<Slot> slots_;
+    ReusedVector<Slot> slots_;
     std::string arena_;
 };
 
@@ -168,6 +169,29 @@ void append(PyObject* list, PyObject* item) {
 Object bytes_of(const void* data, std::size_t size) {
     return checked(PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size)));
 }
+
+// array('i', [-1]) * count.
+Object no_transition_array(std::size_t count) {
+    Object module = checked(PyImport_ImportModule("array"));
+    Object one = checked(PyObject_CallMethod(module.ptr(), "array", "s(i)", "i", no_transition));
+    static_assert(sizeof(int) == sizeof(StateIndex));
+    return checked(PySequence_Repeat(one.ptr(), static_cast<Py_ssize_t>(count)));
+}
+
+// A writable view of an object's buffer, released with the view.
+class WritableBuffer {
+public:
+    explicit WritableBuffer(PyObject* object) {
+        if (PyObject_GetBuffer(object, &view_, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) != 0) throw PythonError{};
+    }
+    WritableBuffer(const WritableBuffer&) = delete;
+    WritableBuffer& operator=(const WritableBuffer&) = delete;
+    ~WritableBuffer() { PyBuffer_Release(&view_); }
+    void* data() const noexcept { return view_.buf; }
+
+private:
+    Py_buffer view_{};
+};
 
 }  // namespace
 
@@ -213,9 +237,11 @@ Object read_instance(PyObject* instance) {
     const ColumnLookup columns(symbols);
     const std::size_t k = symbols.size();
 
-    Object targets = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(state_count * k * sizeof(StateIndex))));
-    auto* table = reinterpret_cast<StateIndex*>(PyBytes_AS_STRING(targets.ptr()));
-    std::fill(table, table + state_count * k, no_transition);
+    // The table is made as the array('i') the toolkit keeps, filled with
+    // -1 by the array itself, and written through its buffer: no copy.
+    Object targets = no_transition_array(state_count * k);
+    WritableBuffer table_buffer(targets.ptr());
+    auto* table = static_cast<StateIndex*>(table_buffer.data());
     {
         CollectorPause pause;
         Object transitions = checked_list(call_query(instance, "get_transitions"), "get_transitions");
