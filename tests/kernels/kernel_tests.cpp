@@ -465,6 +465,22 @@ void check_spread_rows(Rng& rng, Tally& tally, int count) {
     }
 }
 
+// Small automata over 17 to 31 letters and digits, most of them classes of
+// their own: the pair walk's largest tables, translated by vector rows.
+void check_many_classes(Rng& rng, Tally& tally, int count) {
+    for (int n = 0; n < count; ++n) {
+        std::vector<char32_t> members;
+        for (char32_t c = U'0'; c <= U'z'; ++c) members.push_back(c);
+        std::shuffle(members.begin(), members.end(), rng);
+        members.resize(17 + rng() % 15);
+        const char32_t below = n % 2 == 0 ? 0x100 : 0x10000;
+        const std::uint32_t states = 1 + static_cast<std::uint32_t>(rng() % 15);
+        const Automaton a = random_automaton(rng, states, static_cast<std::uint32_t>(members.size()),
+                                             n % 3 == 0 ? 1.0 : 0.9, false, below, members);
+        check_automaton(rng, a, "many classes", below, tally, 200);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -482,6 +498,7 @@ int main(int argc, char** argv) {
     check_shared_rows(rng, tally, 20 * per_class);
     check_windows(rng, tally, per_class);
     check_spread_rows(rng, tally, per_class);
+    check_many_classes(rng, tally, per_class);
     struct SizeClass {
         const char* label;
         std::uint32_t lowest, highest;

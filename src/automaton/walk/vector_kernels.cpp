@@ -169,7 +169,8 @@ __attribute__((target("avx2"))) std::size_t translate_by_rows(const Tables& tabl
                                   : _mm256_set1_epi16(static_cast<short>(tables.row_keys[row]));
     }
     // Byte pairs (first, second) become first * classes + second in one
-    // multiply-add of unsigned bytes by signed weights (classes <= 16).
+    // multiply-add of unsigned bytes by signed weights; the pair walk takes
+    // at most 32 classes, so the offsets (below 32 * 32 * 16) fit 16 bits.
     const __m256i weights = _mm256_set1_epi16(static_cast<short>(tables.classes | 0x100));
     std::size_t done = 0;
     for (; length - done >= 32; done += 32) {
