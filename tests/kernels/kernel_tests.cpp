@@ -185,6 +185,22 @@ void check_width(const Automaton& a, const CompiledWalk& walk, const std::vector
     }
 }
 
+// The inputs in all three widths: as they are, then narrowed to what 2-byte
+// strings hold (astral characters become U+FFFD), then to what 1-byte
+// strings hold (the rest becomes U+00FF).
+void check_widths(const Automaton& a, const CompiledWalk& walk, std::vector<std::vector<char32_t>>& inputs,
+                  const char* label, Tally& tally) {
+    check_width<std::uint32_t>(a, walk, inputs, label, tally);
+    for (auto& input : inputs)
+        for (auto& c : input)
+            if (c >= 0x10000) c = 0xFFFD;
+    check_width<std::uint16_t>(a, walk, inputs, label, tally);
+    for (auto& input : inputs)
+        for (auto& c : input)
+            if (c >= 0x100) c = 0xFF;
+    check_width<std::uint8_t>(a, walk, inputs, label, tally);
+}
+
 void check_automaton(Rng& rng, const Automaton& a, const char* label, char32_t below, Tally& tally,
                      std::size_t deaths) {
     const morvane::walk::Source source{a.rows, a.symbols, a.edges, a.initial_row, a.final_rows,
@@ -236,16 +252,7 @@ void check_automaton(Rng& rng, const Automaton& a, const char* label, char32_t b
         if (i % 16 == 0 && offsets[i] > 0) dying[rng() % offsets[i]] = outside(rng, a, below);
         inputs.push_back(std::move(dying));
     }
-    // Then the same inputs narrowed to what 2- and 1-byte strings can hold.
-    check_width<std::uint32_t>(a, *walk, inputs, label, tally);
-    for (auto& input : inputs)
-        for (auto& c : input)
-            if (c >= 0x10000) c = 0xFFFD;
-    check_width<std::uint16_t>(a, *walk, inputs, label, tally);
-    for (auto& input : inputs)
-        for (auto& c : input)
-            if (c >= 0x100) c = 0xFF;
-    check_width<std::uint8_t>(a, *walk, inputs, label, tally);
+    check_widths(a, *walk, inputs, label, tally);
 }
 
 // Alphabets at the edges of the vector translation's rows (a row's key is a
@@ -345,12 +352,7 @@ void check_shared_rows(Rng& rng, Tally& tally, int count) {
                 inputs.push_back(std::move(input));
             }
         }
-        check_width<std::uint32_t>(a, *walk, inputs, "shared rows", tally);
-        check_width<std::uint16_t>(a, *walk, inputs, "shared rows", tally);
-        for (auto& input : inputs)
-            for (auto& c : input)
-                if (c >= 0x100) c = 0xFF;
-        check_width<std::uint8_t>(a, *walk, inputs, "shared rows", tally);
+        check_widths(a, *walk, inputs, "shared rows", tally);
     }
 }
 
@@ -453,15 +455,7 @@ void check_spread_rows(Rng& rng, Tally& tally, int count) {
                 inputs.push_back(std::move(input));
             }
         }
-        check_width<std::uint32_t>(a, *walk, inputs, "spread rows", tally);
-        for (auto& input : inputs)
-            for (auto& c : input)
-                if (c >= 0x10000) c = 0xFFFD;
-        check_width<std::uint16_t>(a, *walk, inputs, "spread rows", tally);
-        for (auto& input : inputs)
-            for (auto& c : input)
-                if (c >= 0x100) c = 0xFF;
-        check_width<std::uint8_t>(a, *walk, inputs, "spread rows", tally);
+        check_widths(a, *walk, inputs, "spread rows", tally);
     }
 }
 
