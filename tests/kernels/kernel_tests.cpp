@@ -492,7 +492,7 @@ int main(int argc, char** argv) {
     check_shared_rows(rng, tally, 20 * per_class);
     check_windows(rng, tally, per_class);
     check_spread_rows(rng, tally, per_class);
-    check_many_classes(rng, tally, per_class);
+    check_many_classes(rng, tally, (per_class + 1) / 2);
     struct SizeClass {
         const char* label;
         std::uint32_t lowest, highest;
