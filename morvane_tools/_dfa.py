@@ -104,11 +104,15 @@ class Dfa:
         return f"<Dfa {self.n_states} states x {len(self.symbols)} symbols, initial {self.initial}>"
 
 
-def from_morvane(m: Morvane) -> Dfa:
-    """Reads `m` through its public queries; `m` is left exactly as it was."""
+def from_morvane(m: Morvane, keep: list[object] | None = None) -> Dfa:
+    """Reads `m` through its public queries; `m` is left exactly as it was.
+
+    Given `keep`, the read leaves a few objects in it: holding them until a
+    following read lets that read reuse this one's memory."""
     if not isinstance(m, Morvane):
         raise TypeError(f"expected a Morvane instance, not {type(m).__name__!r}")
-    symbols, table, finals, initial, names, extra_alphabet, extra_finals, initial_listed = _native.read_morvane(m)
+    read = _native.read_morvane(m) if keep is None else _native.read_morvane(m, keep)
+    symbols, table, finals, initial, names, extra_alphabet, extra_finals, initial_listed = read
     return Dfa(
         symbols,
         table,

@@ -9,7 +9,7 @@ from collections.abc import Buffer, Callable, Iterable
 from morvane import Morvane
 
 def read_morvane(
-    instance: Morvane, /
+    instance: Morvane, keep: list[object] = ..., /
 ) -> tuple[str, array[int], bytearray, int, list[str], list[str], list[str], bool]: ...
 def build_morvane(
     cls: type[Morvane],

@@ -44,10 +44,10 @@ __all__ = [
 _UNION, _INTERSECTION, _DIFFERENCE, _SYMMETRIC_DIFFERENCE = range(4)
 
 
-def _read(m: object, function: str, parameter: str) -> Dfa:
+def _read(m: object, function: str, parameter: str, keep: list[object] | None = None) -> Dfa:
     if not isinstance(m, Morvane):
         raise TypeError(f"{function}() argument {parameter!r} must be a Morvane, not {type(m).__name__!r}")
-    return from_morvane(m)
+    return from_morvane(m, keep)
 
 
 def _length(length: SupportsIndex, function: str) -> int:
@@ -75,8 +75,12 @@ class _Pair:
     """Two operands over the union of their alphabets."""
 
     def __init__(self, a: Morvane, b: Morvane, function: str) -> None:
-        self.a = _read(a, function, "a")
+        # The second read reuses the first one's memory: fresh pages cost
+        # more than reading the transitions does.
+        keep: list[object] = []
+        self.a = _read(a, function, "a", keep)
         self.b = self.a if b is a else _read(b, function, "b")
+        del keep
         self.symbols = "".join(sorted(set(self.a.symbols) | set(self.b.symbols)))
         self.extra_alphabet = sorted(set(self.a.extra_alphabet) | set(self.b.extra_alphabet))
 

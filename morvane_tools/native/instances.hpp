@@ -9,7 +9,9 @@ namespace morvane_tools {
 // (symbols, targets bytes, finals bytearray, initial, names, extra alphabet
 // members, extra final names, initial listed) of a Morvane, read through its
 // public queries.
-Object read_instance(PyObject* instance);
+// `keep`, a list or null, is given a few of the read's entries: holding them
+// until the next read lets that read reuse this one's memory.
+Object read_instance(PyObject* instance, PyObject* keep);
 
 // A new instance of `cls` (the Morvane class) holding `automaton`, built
 // with its constructor and add_transition; `names` is a list or None (q0,

@@ -91,8 +91,14 @@ Object word_or_none(const std::optional<std::vector<std::int32_t>>& word) {
     return list;
 }
 
-PyObject* read_morvane(PyObject*, PyObject* instance) {
-    return guarded([&] { return read_instance(instance); });
+// read_morvane(instance[, keep])
+PyObject* read_morvane(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
+    return guarded([&] {
+        if (count != 1) expect_arguments(count, 2, "read_morvane");
+        PyObject* keep = count == 2 ? arguments[1] : nullptr;
+        if (keep != nullptr && !PyList_CheckExact(keep)) throw InvalidArgument("keep must be a list");
+        return read_instance(arguments[0], keep);
+    });
 }
 
 // build_morvane(cls, names, symbols, targets, finals, initial, extra_alphabet, extra_finals, initial_listed)
@@ -279,7 +285,7 @@ PyObject* random_word_entry(PyObject*, PyObject* const* arguments, Py_ssize_t co
 }
 
 PyMethodDef functions[] = {
-    {"read_morvane", read_morvane, METH_O, nullptr},
+    {"read_morvane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_morvane)), METH_FASTCALL, nullptr},
     {"build_morvane", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_morvane)), METH_FASTCALL, nullptr},
     {"from_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_table_entry)), METH_FASTCALL, nullptr},
     {"rows_of", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(rows_of_entry)), METH_FASTCALL, nullptr},
