@@ -29,6 +29,8 @@ settings.register_profile(
     database=DirectoryBasedExampleDatabase(Path(__file__).resolve().parent.parent / ".hypothesis" / "examples"),
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 settings.register_profile("long", settings.get_profile("ci"), max_examples=10_000)
+# For a suite run that checks an installed copy rather than the behaviour.
+settings.register_profile("smoke", settings.get_profile("ci"), max_examples=60)
 PROFILE = settings.get_profile(os.environ.get("MORVANE_HYPOTHESIS_PROFILE", "ci"))
 if os.environ.get("MORVANE_SANITIZED"):
     PROFILE = settings(PROFILE, max_examples=max(PROFILE.max_examples // 10, 20))
