@@ -112,16 +112,12 @@ class Lookalike:
         return self.m.get_finals()
 
     def get_transitions(self):
-        # A fresh list of fresh entries is the reader's alone, as the class's
-        # is: it lets each entry go once read.
+        # A fresh list of fresh entries is the reader's alone, as the class's is.
         return [(o, s, t) for o, s, t in self.transitions] if self.fresh else self.transitions
 
 
 class Name(str):
-    """A name whose release could run code: the reader keeps such entries."""
-
-    def __del__(self):
-        pass
+    """A name of a str subclass, as a query of a lookalike may give."""
 
 
 def test_reading_shared_and_distinct_name_objects():

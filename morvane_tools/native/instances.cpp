@@ -76,16 +76,9 @@ public:
         slots_.assign(capacity, Slot{});
     }
 
-    struct Key {
-        const char* bytes;
-        std::size_t size;
-        std::uint8_t kind;
-        std::uint64_t hash;
-    };
-
     // Adds a name; false when it was already there.
-    bool add(PyObject* name, StateIndex index) { return add(key_of(name), index); }
-    bool add(const Key& key, StateIndex index) {
+    bool add(PyObject* name, StateIndex index) {
+        const Key key = key_of(name);
         Slot& slot = probe(key);
         if (slot.index != no_transition) return false;
         slot.hash = key.hash;
@@ -100,6 +93,13 @@ public:
         }
         return true;
     }
+
+    struct Key {
+        const char* bytes;
+        std::size_t size;
+        std::uint8_t kind;
+        std::uint64_t hash;
+    };
 
     StateIndex find(PyObject* name) const { return find(key_of(name)); }
     StateIndex find(const Key& key) const { return probe(key).index; }
@@ -207,20 +207,8 @@ Object read_instance(PyObject* instance, PyObject* keep) {
     // State name -> index, the initial state appended when it is not a state.
     const Py_ssize_t listed = PyList_GET_SIZE(names.ptr());
     NameIndex index(static_cast<std::size_t>(listed) + 1);
-    // Each name is hashed some names ahead of its insertion, and its slot asked for.
-    constexpr Py_ssize_t keys_ahead = 8;
-    NameIndex::Key keys[keys_ahead];
-    auto key_at = [&](Py_ssize_t i) -> NameIndex::Key& {
-        NameIndex::Key& key = keys[i % keys_ahead];
-        key = NameIndex::key_of(checked_text(PyList_GET_ITEM(names.ptr(), i), "get_states"));
-        index.prefetch(key);
-        return key;
-    };
-    for (Py_ssize_t i = 0; i < std::min(keys_ahead, listed); ++i) key_at(i);
     for (Py_ssize_t i = 0; i < listed; ++i) {
-        const NameIndex::Key key = keys[i % keys_ahead];
-        if (i + keys_ahead < listed) key_at(i + keys_ahead);
-        if (!index.add(key, static_cast<StateIndex>(i))) {
+        if (!index.add(checked_text(PyList_GET_ITEM(names.ptr(), i), "get_states"), static_cast<StateIndex>(i))) {
             PyErr_SetString(PyExc_ValueError, "get_states() gave a name twice");
             throw PythonError{};
         }
@@ -262,12 +250,11 @@ Object read_instance(PyObject* instance, PyObject* keep) {
         CollectorPause pause;
         Object transitions = checked_list(call_query(instance, "get_transitions"), "get_transitions");
         const auto count = static_cast<std::size_t>(PyList_GET_SIZE(transitions.ptr()));
-        const bool list_is_ours = Py_REFCNT(transitions.ptr()) == 1;
-        // Each entry's names are looked up in two stages ahead of their use,
-        // each stage's slots asked for one stage before: the tables are
-        // larger than the caches, and each lookup would otherwise be one
-        // memory wait. A name whose address is known needs only its address
-        // slot; any other is hashed by content and needs its index slot.
+        // Each entry's names are looked up some entries ahead of their use
+        // and their slots prefetched: the tables are larger than the caches,
+        // and each lookup would otherwise be one memory wait. A name whose
+        // address is known needs only its address slot; any other is hashed
+        // by content.
         // A query may hand out one str object per state, shared by every
         // entry of its result: up to one address per state is remembered.
         AddressMap<StateIndex> addresses(state_count + 16);
@@ -275,7 +262,6 @@ Object read_instance(PyObject* instance, PyObject* keep) {
             PyObject* object = nullptr;
             NameIndex::Key key{};
             bool keyed = false;
-            StateIndex state = no_transition;
         };
         struct Pending {
             PyObject* symbol;
@@ -283,42 +269,19 @@ Object read_instance(PyObject* instance, PyObject* keep) {
         };
         // A name is checked to be text the first time its address is met:
         // a known address needs no look at the object at all.
-        bool names_plain = true;  // every name met is a plain str
-        auto checked_name = [&](PyObject* object) __attribute__((always_inline)) {
-            names_plain = names_plain && PyUnicode_CheckExact(checked_text(object, "get_transitions"));
-            return object;
-        };
-        auto key_name = [&](Name& name) __attribute__((always_inline)) {
-            name.key = NameIndex::key_of(checked_name(name.object));
-            name.keyed = true;
-            index.prefetch(name.key);
-        };
-        // First stage: the name's address slot, or its index slot when the
-        // address map takes no more. The object itself is asked for too: its
-        // characters may be needed, and letting its entry go touches it.
         auto prepare_name = [&](PyObject* object, Name& name) __attribute__((always_inline)) {
-            name = Name{object};
-            __builtin_prefetch(object, 1);
-            if (!addresses.taking())
-                key_name(name);
-            else
+            name.object = object;
+            name.keyed = !addresses.taking();
+            if (name.keyed) {
+                name.key = NameIndex::key_of(checked_text(object, "get_transitions"));
+                index.prefetch(name.key);
+            } else {
                 addresses.prefetch(object);
+            }
         };
-        // Second stage: a known address gives the state; any other name is
-        // hashed and its index slot asked for.
-        auto look_up_name = [&](Name& name) __attribute__((always_inline)) {
-            if (name.keyed) return;
-            const StateIndex* known = addresses.find(name.object);
-            if (known != nullptr)
-                name.state = *known;
-            else
-                key_name(name);
-        };
-        constexpr std::size_t ahead = 16, halfway = ahead / 2, entry_ahead = 64;
+        constexpr std::size_t ahead = 16;
         Pending pending[ahead];
         auto prepare = [&](std::size_t i) __attribute__((always_inline)) {
-            // The entries were made before the read began and have left the nearer caches.
-            if (i + entry_ahead < count) __builtin_prefetch(PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i + entry_ahead)));
             PyObject* entry = PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i));
             if (!PyTuple_CheckExact(entry) || PyTuple_GET_SIZE(entry) != 3) {
                 PyErr_SetString(PyExc_TypeError, "get_transitions() gave an entry that is not a 3-tuple");
@@ -329,22 +292,19 @@ Object read_instance(PyObject* instance, PyObject* keep) {
             prepare_name(PyTuple_GET_ITEM(entry, 0), next.origin);
             prepare_name(PyTuple_GET_ITEM(entry, 2), next.target);
         };
-        auto look_up = [&](std::size_t i) __attribute__((always_inline)) {
-            look_up_name(pending[i % ahead].origin);
-            look_up_name(pending[i % ahead].target);
-        };
         for (std::size_t i = 0; i < std::min(ahead, count); ++i) prepare(i);
-        for (std::size_t i = 0; i < std::min(halfway, count); ++i) look_up(i);
-        // Last stage. A name hashed at the second stage may have been
-        // remembered since; remembering it again changes nothing.
         auto resolve = [&](Name& name) __attribute__((always_inline)) {
-            if (name.state != no_transition) return static_cast<std::size_t>(name.state);
-            StateIndex state = index.find(name.key);
+            const StateIndex* known = name.keyed ? nullptr : addresses.find(name.object);
+            StateIndex state = known != nullptr ? *known : no_transition;
             if (state == no_transition) {
-                PyErr_Format(PyExc_ValueError, "get_transitions() names an unknown state %R", name.object);
-                throw PythonError{};
+                if (!name.keyed) name.key = NameIndex::key_of(checked_text(name.object, "get_transitions"));
+                state = index.find(name.key);
+                if (state == no_transition) {
+                    PyErr_Format(PyExc_ValueError, "get_transitions() names an unknown state %R", name.object);
+                    throw PythonError{};
+                }
+                addresses.remember(name.object, state);
             }
-            addresses.remember(name.object, state);
             return static_cast<std::size_t>(state);
         };
         // Entries often come grouped by origin: the previous one is kept.
@@ -353,7 +313,6 @@ Object read_instance(PyObject* instance, PyObject* keep) {
         for (std::size_t i = 0; i < count; ++i) {
             Pending current = pending[i % ahead];
             if (i + ahead < count) prepare(i + ahead);
-            if (i + halfway < count) look_up(i + halfway);
             if (current.origin.object != previous_origin) {
                 origin = resolve(current.origin);
                 previous_origin = current.origin.object;
@@ -366,20 +325,13 @@ Object read_instance(PyObject* instance, PyObject* keep) {
             }
             const std::size_t target = resolve(current.target);
             table[origin * k + static_cast<std::size_t>(column)] = static_cast<StateIndex>(target);
-            // A few entries kept alive keep the memory of the rest mapped: the
-            // allocator gives each arena back to the system once its last
-            // block is freed, and the next read would have its pages cleared
-            // again.
-            PyObject* entry = PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i));
-            if (keep != nullptr && i % entries_per_kept == 0) append(keep, entry);
-            // An entry is let go while it is still in cache, when nobody else
-            // can see the list and letting it go runs no code: its items
-            // are plain str.
-            if (list_is_ours && names_plain && PyUnicode_CheckExact(symbol)) {
-                PyList_SET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i), Py_NewRef(Py_None));
-                Py_DECREF(entry);
-            }
         }
+        // A few entries kept alive keep the memory of the rest mapped: the
+        // allocator gives each arena back to the system once its last block
+        // is freed, and the next read would have its pages cleared again.
+        if (keep != nullptr)
+            for (std::size_t i = 0; i < count; i += entries_per_kept)
+                append(keep, PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i)));
     }
 
     Object finals = checked(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(state_count)));
