@@ -94,7 +94,10 @@ Object word_or_none(const std::optional<std::vector<std::int32_t>>& word) {
 // read_morvane(instance[, keep])
 PyObject* read_morvane(PyObject*, PyObject* const* arguments, Py_ssize_t count) {
     return guarded([&] {
-        if (count != 1) expect_arguments(count, 2, "read_morvane");
+        if (count < 1 || count > 2) {
+            PyErr_Format(PyExc_TypeError, "read_morvane() takes 1 or 2 arguments (%zd given)", count);
+            throw PythonError{};
+        }
         PyObject* keep = count == 2 ? arguments[1] : nullptr;
         if (keep != nullptr && !PyList_CheckExact(keep)) throw InvalidArgument("keep must be a list");
         return read_instance(arguments[0], keep);
