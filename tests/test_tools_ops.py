@@ -147,6 +147,23 @@ def test_reading_shared_and_distinct_name_objects():
                     _native.read_morvane(Lookalike(m, shared + [(origin, symbol, target)]))
 
 
+
+def test_reading_refuses_malformed_entries(abc):
+    # Symbols are known by address once read; a bad one is refused wherever
+    # it comes, after good entries with the same symbol or not.
+    entries = abc.get_transitions()
+    origin, symbol, target = entries[0]
+    for bad, error, message in [
+        ((origin, "z", target), ValueError, "outside the alphabet"),
+        ((origin, symbol + symbol, target), ValueError, "outside the alphabet"),
+        ((origin, 7, target), TypeError, "where text was expected"),
+        ([origin, symbol, target], TypeError, "not a 3-tuple"),
+        ((origin, symbol), TypeError, "not a 3-tuple"),
+    ]:
+        for transitions in ([bad] + entries, entries + [bad]):
+            with pytest.raises(error, match=message):
+                _native.read_morvane(Lookalike(abc, transitions))
+
 PAIR_READ = """
 import random, resource, sys
 from array import array

@@ -5,7 +5,9 @@
 // own business, so the toolkit keeps working whatever the class does inside.
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,25 +67,33 @@ private:
 
 // State name -> index. A str's content is its kind (1, 2 or 4 bytes per
 // character) and its character data; equal strings always share the kind, so
-// (kind, bytes) is the key. Short keys sit inside the slot itself, so one
-// probe is usually one cache line: the queries hand out fresh str objects,
-// and a dict lookup would chase the stored key and value objects as well.
+// (kind, bytes) is the key. The kind is mixed into the first step of the
+// hash, and each step is one-to-one, so equal bytes of different kinds never
+// share a hash: the slot keeps the hash and the bytes. Short keys sit inside
+// the slot itself, two slots to a cache line: the queries hand out fresh str
+// objects, and a dict lookup would chase the stored key and value as well.
 class NameIndex {
 public:
     explicit NameIndex(std::size_t count) {
         std::size_t capacity = 16;
-        while (capacity < count * 2) capacity *= 2;
+        while (capacity * 2 < count * 3) capacity *= 2;
         slots_.assign(capacity, Slot{});
     }
 
+    struct Key {
+        const char* bytes;
+        std::size_t size;
+        std::uint64_t hash;
+    };
+
     // Adds a name; false when it was already there.
-    bool add(PyObject* name, StateIndex index) {
-        const Key key = key_of(name);
+    bool add(PyObject* name, StateIndex index) { return add(key_of(name), index); }
+    bool add(const Key& key, StateIndex index) {
+        if (key.size > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
         Slot& slot = probe(key);
         if (slot.index != no_transition) return false;
         slot.hash = key.hash;
         slot.index = index;
-        slot.kind = key.kind;
         slot.size = static_cast<std::uint32_t>(key.size);
         if (key.size <= sizeof slot.inline_bytes) {
             std::memcpy(slot.inline_bytes, key.bytes, key.size);
@@ -94,13 +104,6 @@ public:
         return true;
     }
 
-    struct Key {
-        const char* bytes;
-        std::size_t size;
-        std::uint8_t kind;
-        std::uint64_t hash;
-    };
-
     StateIndex find(PyObject* name) const { return find(key_of(name)); }
     StateIndex find(const Key& key) const { return probe(key).index; }
     // Asks for the key's first slot ahead of its lookup.
@@ -110,7 +113,6 @@ public:
     struct Slot {
         std::uint64_t hash = 0;
         StateIndex index = no_transition;
-        std::uint8_t kind = 0;
         std::uint32_t size = 0;
         union {
             char inline_bytes[16];
@@ -138,13 +140,13 @@ public:
             hash = (hash ^ word) * 0xc4ceb9fe1a85ec53ULL;
             hash ^= hash >> 29;
         }
-        return {bytes, size, kind, hash};
+        return {bytes, size, hash};
     }
 
 private:
 
     bool matches(const Slot& slot, const Key& key) const noexcept {
-        if (slot.hash != key.hash || slot.kind != key.kind || slot.size != key.size) return false;
+        if (slot.hash != key.hash || slot.size != key.size) return false;
         const char* stored = key.size <= sizeof slot.inline_bytes ? slot.inline_bytes : arena_.data() + slot.offset;
         return std::memcmp(stored, key.bytes, key.size) == 0;
     }
@@ -207,10 +209,18 @@ Object read_instance(PyObject* instance, PyObject* keep) {
     // State name -> index, the initial state appended when it is not a state.
     const Py_ssize_t listed = PyList_GET_SIZE(names.ptr());
     NameIndex index(static_cast<std::size_t>(listed) + 1);
-    for (Py_ssize_t i = 0; i < listed; ++i) {
-        if (!index.add(checked_text(PyList_GET_ITEM(names.ptr(), i), "get_states"), static_cast<StateIndex>(i))) {
-            PyErr_SetString(PyExc_ValueError, "get_states() gave a name twice");
-            throw PythonError{};
+    {
+        // All keys first, so that each slot can be loaded some names ahead.
+        std::vector<NameIndex::Key> keys(static_cast<std::size_t>(listed));
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            keys[i] = NameIndex::key_of(checked_text(PyList_GET_ITEM(names.ptr(), static_cast<Py_ssize_t>(i)), "get_states"));
+        constexpr std::size_t ahead = 8;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (i + ahead < keys.size()) index.prefetch(keys[i + ahead]);
+            if (!index.add(keys[i], static_cast<StateIndex>(i))) {
+                PyErr_SetString(PyExc_ValueError, "get_states() gave a name twice");
+                throw PythonError{};
+            }
         }
     }
     const bool initial_listed = !index.add(initial_name.ptr(), static_cast<StateIndex>(listed));
@@ -250,81 +260,82 @@ Object read_instance(PyObject* instance, PyObject* keep) {
         CollectorPause pause;
         Object transitions = checked_list(call_query(instance, "get_transitions"), "get_transitions");
         const auto count = static_cast<std::size_t>(PyList_GET_SIZE(transitions.ptr()));
-        // Each entry's names are looked up some entries ahead of their use
-        // and their slots prefetched: the tables are larger than the caches,
-        // and each lookup would otherwise be one memory wait. A name whose
-        // address is known needs only its address slot; any other is hashed
-        // by content.
         // A query may hand out one str object per state, shared by every
-        // entry of its result: up to one address per state is remembered.
+        // entry of its result: up to one address per state is remembered,
+        // and a name met again is known by its address alone.
         AddressMap<StateIndex> addresses(state_count + 16);
-        struct Name {
-            PyObject* object = nullptr;
-            NameIndex::Key key{};
-            bool keyed = false;
-        };
-        struct Pending {
-            PyObject* symbol;
-            Name origin, target;
-        };
-        // A name is checked to be text the first time its address is met:
+        // A name first met is checked to be text and looked up by content;
         // a known address needs no look at the object at all.
-        auto prepare_name = [&](PyObject* object, Name& name) __attribute__((always_inline)) {
-            name.object = object;
-            name.keyed = !addresses.taking();
-            if (name.keyed) {
-                name.key = NameIndex::key_of(checked_text(object, "get_transitions"));
-                index.prefetch(name.key);
-            } else {
-                addresses.prefetch(object);
-            }
-        };
-        constexpr std::size_t ahead = 16;
-        Pending pending[ahead];
-        auto prepare = [&](std::size_t i) __attribute__((always_inline)) {
-            PyObject* entry = PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i));
-            if (!PyTuple_CheckExact(entry) || PyTuple_GET_SIZE(entry) != 3) {
-                PyErr_SetString(PyExc_TypeError, "get_transitions() gave an entry that is not a 3-tuple");
+        auto resolve_new = [&](PyObject* object) __attribute__((noinline)) {
+            const StateIndex state = index.find(checked_text(object, "get_transitions"));
+            if (state == no_transition) {
+                PyErr_Format(PyExc_ValueError, "get_transitions() names an unknown state %R", object);
                 throw PythonError{};
             }
-            Pending& next = pending[i % ahead];
-            next.symbol = checked_text(PyTuple_GET_ITEM(entry, 1), "get_transitions");
-            prepare_name(PyTuple_GET_ITEM(entry, 0), next.origin);
-            prepare_name(PyTuple_GET_ITEM(entry, 2), next.target);
-        };
-        for (std::size_t i = 0; i < std::min(ahead, count); ++i) prepare(i);
-        auto resolve = [&](Name& name) __attribute__((always_inline)) {
-            const StateIndex* known = name.keyed ? nullptr : addresses.find(name.object);
-            StateIndex state = known != nullptr ? *known : no_transition;
-            if (state == no_transition) {
-                if (!name.keyed) name.key = NameIndex::key_of(checked_text(name.object, "get_transitions"));
-                state = index.find(name.key);
-                if (state == no_transition) {
-                    PyErr_Format(PyExc_ValueError, "get_transitions() names an unknown state %R", name.object);
-                    throw PythonError{};
-                }
-                addresses.remember(name.object, state);
-            }
+            addresses.remember(object, state);
             return static_cast<std::size_t>(state);
         };
-        // Entries often come grouped by origin: the previous one is kept.
-        PyObject* previous_origin = nullptr;
-        std::size_t origin = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            Pending current = pending[i % ahead];
-            if (i + ahead < count) prepare(i + ahead);
-            if (current.origin.object != previous_origin) {
-                origin = resolve(current.origin);
-                previous_origin = current.origin.object;
-            }
-            PyObject* symbol = current.symbol;
+        auto resolve = [&](PyObject* object) __attribute__((always_inline)) {
+            const StateIndex* known = addresses.find(object);
+            return known != nullptr ? static_cast<std::size_t>(*known) : resolve_new(object);
+        };
+        // A result shares one object per symbol too: columns by address,
+        // the list holding every symbol alive while it is read.
+        struct SymbolSlot {
+            PyObject* object = nullptr;
+            std::int32_t column = -1;
+        };
+        std::array<SymbolSlot, 64> symbol_slots{};
+        auto column_of = [&](PyObject* symbol) __attribute__((always_inline)) {
+            SymbolSlot& slot = symbol_slots[(reinterpret_cast<std::uintptr_t>(symbol) >> 4) & 63];
+            if (slot.object == symbol) return static_cast<std::size_t>(slot.column);
+            checked_text(symbol, "get_transitions");
             const std::int32_t column = PyUnicode_GET_LENGTH(symbol) == 1 ? columns.column(PyUnicode_READ_CHAR(symbol, 0)) : -1;
             if (column < 0) {
                 PyErr_Format(PyExc_ValueError, "get_transitions() gives the symbol %R outside the alphabet", symbol);
                 throw PythonError{};
             }
-            const std::size_t target = resolve(current.target);
-            table[origin * k + static_cast<std::size_t>(column)] = static_cast<StateIndex>(target);
+            slot = {symbol, column};
+            return static_cast<std::size_t>(column);
+        };
+        // The entries are read some ahead of their use, their tuples loaded
+        // further ahead, and their names' slots asked for as they are read:
+        // the objects are scattered over the heap, and each would otherwise
+        // be one memory wait. The target's own object is asked for too: it
+        // is then at hand when the list is freed, which touches every name.
+        struct Entry {
+            PyObject* origin;
+            PyObject* symbol;
+            PyObject* target;
+        };
+        constexpr std::size_t ahead = 16;
+        std::array<Entry, ahead> ring;
+        auto read_entry = [&](std::size_t i) __attribute__((always_inline)) {
+            if (i + ahead < count) __builtin_prefetch(PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i + ahead)));
+            PyObject* tuple = PyList_GET_ITEM(transitions.ptr(), static_cast<Py_ssize_t>(i));
+            if (!PyTuple_CheckExact(tuple) || PyTuple_GET_SIZE(tuple) != 3) {
+                PyErr_SetString(PyExc_TypeError, "get_transitions() gave an entry that is not a 3-tuple");
+                throw PythonError{};
+            }
+            Entry& entry = ring[i % ahead];
+            entry = {PyTuple_GET_ITEM(tuple, 0), PyTuple_GET_ITEM(tuple, 1), PyTuple_GET_ITEM(tuple, 2)};
+            addresses.prefetch(entry.origin);
+            addresses.prefetch(entry.target);
+            __builtin_prefetch(entry.target);
+        };
+        for (std::size_t i = 0; i < std::min(ahead, count); ++i) read_entry(i);
+        // Entries often come grouped by origin: the previous one is kept.
+        PyObject* previous_origin = nullptr;
+        std::size_t origin = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Entry entry = ring[i % ahead];
+            if (i + ahead < count) read_entry(i + ahead);
+            if (entry.origin != previous_origin) {
+                origin = resolve(entry.origin);
+                previous_origin = entry.origin;
+            }
+            const std::size_t column = column_of(entry.symbol);
+            table[origin * k + column] = static_cast<StateIndex>(resolve(entry.target));
         }
         // A few entries kept alive keep the memory of the rest mapped: the
         // allocator gives each arena back to the system once its last block
