@@ -155,34 +155,35 @@ std::optional<std::vector<std::int32_t>> product_shortest_word(
 
 bool same_language(const DenseView& a, ColumnMap columns_a, const DenseView& b, ColumnMap columns_b) {
     // Hopcroft and Karp: the states of both automata, each side's missing
-    // transitions going to a dead state of its own, in one union-find. The
+    // transitions going to a dead state of its own, in one partition. The
     // initial states are merged, then pair by pair their successors; the
     // languages differ exactly when a merge meets two states that disagree on
     // acceptance. Nearly linear in the states, with no table of pairs, and it
-    // stops at the first disagreement.
+    // stops at the first disagreement. Each state knows its class directly
+    // (a merge relabels the smaller class, n log n relabellings in all), so
+    // the successors of a pair, one comparison each, need no walk up a tree.
     const std::size_t na = a.state_count(), nb = b.state_count(), k = columns_a.size();
     const std::size_t dead_a = na, first_b = na + 1, dead_b = first_b + nb;
-    std::vector<std::uint32_t> parent(dead_b + 1), size(dead_b + 1, 1);
-    for (std::size_t state = 0; state < parent.size(); ++state) parent[state] = static_cast<std::uint32_t>(state);
-    auto root = [&](std::size_t state) {
-        while (parent[state] != state) {
-            parent[state] = parent[parent[state]];
-            state = parent[state];
-        }
-        return state;
-    };
+    std::vector<std::uint32_t> label(dead_b + 1), next_member(dead_b + 1), size(dead_b + 1, 1);
+    for (std::size_t state = 0; state < label.size(); ++state) label[state] = next_member[state] = static_cast<std::uint32_t>(state);
     auto accepting = [&](std::size_t state) {
         if (state < na) return a.finals[state] != 0;
         return state >= first_b && state < dead_b && b.finals[state - first_b] != 0;
     };
     std::vector<std::pair<std::size_t, std::size_t>> pending;
     auto merge = [&](std::size_t in_a, std::size_t in_b) {
-        std::size_t root_a = root(in_a), root_b = root(in_b);
-        if (root_a == root_b) return true;
+        std::uint32_t kept = label[in_a], joined = label[in_b];
+        if (kept == joined) return true;
         if (accepting(in_a) != accepting(in_b)) return false;
-        if (size[root_a] < size[root_b]) std::swap(root_a, root_b);
-        parent[root_b] = static_cast<std::uint32_t>(root_a);
-        size[root_a] += size[root_b];
+        if (size[kept] < size[joined]) std::swap(kept, joined);
+        // Members form a ring per class: relabel the smaller ring, then splice.
+        std::uint32_t member = joined;
+        do {
+            label[member] = kept;
+            member = next_member[member];
+        } while (member != joined);
+        std::swap(next_member[kept], next_member[joined]);
+        size[kept] += size[joined];
         pending.emplace_back(in_a, in_b);
         return true;
     };
