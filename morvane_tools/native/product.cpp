@@ -161,7 +161,8 @@ bool same_language(const DenseView& a, ColumnMap columns_a, const DenseView& b, 
     // acceptance. Nearly linear in the states, with no table of pairs, and it
     // stops at the first disagreement. Each state knows its class directly
     // (a merge relabels the smaller class, n log n relabellings in all), so
-    // the successors of a pair, one comparison each, need no walk up a tree.
+    // the successors of a pair cost one comparison each and no walk up a
+    // tree; merges are rare, and kept out of the loop.
     const std::size_t na = a.state_count(), nb = b.state_count(), k = columns_a.size();
     const std::size_t dead_a = na, first_b = na + 1, dead_b = first_b + nb;
     std::vector<std::uint32_t> label(dead_b + 1), next_member(dead_b + 1), size(dead_b + 1, 1);
@@ -171,15 +172,16 @@ bool same_language(const DenseView& a, ColumnMap columns_a, const DenseView& b, 
         return state >= first_b && state < dead_b && b.finals[state - first_b] != 0;
     };
     std::vector<std::pair<std::size_t, std::size_t>> pending;
-    auto merge = [&](std::size_t in_a, std::size_t in_b) {
-        std::uint32_t kept = label[in_a], joined = label[in_b];
-        if (kept == joined) return true;
+    pending.reserve(label.size());  // a merge joins two classes: fewer merges than states
+    // Joins the classes of two states of different labels.
+    auto merge = [&](std::size_t in_a, std::size_t in_b) __attribute__((noinline)) {
         if (accepting(in_a) != accepting(in_b)) return false;
+        std::size_t kept = label[in_a], joined = label[in_b];
         if (size[kept] < size[joined]) std::swap(kept, joined);
         // Members form a ring per class: relabel the smaller ring, then splice.
-        std::uint32_t member = joined;
+        std::size_t member = joined;
         do {
-            label[member] = kept;
+            label[member] = static_cast<std::uint32_t>(kept);
             member = next_member[member];
         } while (member != joined);
         std::swap(next_member[kept], next_member[joined]);
@@ -187,17 +189,21 @@ bool same_language(const DenseView& a, ColumnMap columns_a, const DenseView& b, 
         pending.emplace_back(in_a, in_b);
         return true;
     };
-    if (!merge(static_cast<std::size_t>(a.initial), first_b + static_cast<std::size_t>(b.initial))) return false;
+    const std::size_t initial_a = static_cast<std::size_t>(a.initial), initial_b = first_b + static_cast<std::size_t>(b.initial);
+    if (label[initial_a] != label[initial_b] && !merge(initial_a, initial_b)) return false;
     while (!pending.empty()) {
         const auto [in_a, in_b] = pending.back();
         pending.pop_back();
+        // A dead state's row is all missing.
+        const StateIndex* row_a = in_a == dead_a ? nullptr : &a.targets[in_a * a.symbol_count];
+        const StateIndex* row_b = in_b == dead_b ? nullptr : &b.targets[(in_b - first_b) * b.symbol_count];
         for (std::size_t symbol = 0; symbol < k; ++symbol) {
-            const StateIndex next_a = in_a == dead_a ? no_transition : step(a, columns_a, static_cast<StateIndex>(in_a), symbol);
-            const StateIndex next_b =
-                in_b == dead_b ? no_transition : step(b, columns_b, static_cast<StateIndex>(in_b - first_b), symbol);
-            if (!merge(next_a == no_transition ? dead_a : static_cast<std::size_t>(next_a),
-                       next_b == no_transition ? dead_b : first_b + static_cast<std::size_t>(next_b)))
-                return false;
+            const std::int32_t column_a = columns_a[symbol], column_b = columns_b[symbol];
+            const StateIndex next_a = row_a != nullptr && column_a >= 0 ? row_a[column_a] : no_transition;
+            const StateIndex next_b = row_b != nullptr && column_b >= 0 ? row_b[column_b] : no_transition;
+            const std::size_t to_a = next_a == no_transition ? dead_a : static_cast<std::size_t>(next_a);
+            const std::size_t to_b = next_b == no_transition ? dead_b : first_b + static_cast<std::size_t>(next_b);
+            if (label[to_a] != label[to_b] && !merge(to_a, to_b)) return false;
         }
     }
     return true;
