@@ -164,6 +164,19 @@ def test_reading_refuses_malformed_entries(abc):
             with pytest.raises(error, match=message):
                 _native.read_morvane(Lookalike(abc, transitions))
 
+
+def test_native_walks_refuse_a_table_naming_no_state():
+    # The native functions take tables from Python: one naming a state out of
+    # range is refused before any walk, whichever side holds it.
+    good = array("i", [0, 1, 1, -1])  # two states over "ab"
+    columns = array("i", [0, 1])
+    assert _native.same_language(2, good, bytearray(2), 0, columns, 2, good, bytearray(2), 0, columns)
+    for bad in (2, -2, 2**31 - 1, -(2**31)):
+        table = array("i", [0, 1, bad, -1])
+        for first, second in ((table, good), (good, table)):
+            with pytest.raises(ValueError, match="not a state"):
+                _native.same_language(2, first, bytearray(2), 0, columns, 2, second, bytearray(2), 0, columns)
+
 PAIR_READ = """
 import random, resource, sys
 from array import array

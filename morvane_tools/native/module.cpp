@@ -2,6 +2,8 @@
 // Every entry checks its arguments (the dense form may come from any caller
 // of the package's internals) and runs inside `guarded`.
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -45,9 +47,12 @@ public:
         if (view_.targets.size() != n * view_.symbol_count)
             throw InvalidArgument("the table does not hold one row of targets per state");
         if (static_cast<std::size_t>(view_.initial) >= n) throw InvalidArgument("the initial state is not a state");
-        for (const StateIndex target : view_.targets)
-            if (target < no_transition || target >= static_cast<StateIndex>(n))
-                throw InvalidArgument("the table names a target that is not a state");
+        // Shifted by one, a target is in range exactly when it is at most n
+        // (no_transition becomes 0, anything below it wraps above n): one
+        // running maximum, with no branch per target.
+        std::uint32_t highest = 0;
+        for (const StateIndex target : view_.targets) highest = std::max(highest, static_cast<std::uint32_t>(target) + 1U);
+        if (highest > n) throw InvalidArgument("the table names a target that is not a state");
     }
 
     const DenseView& view() const noexcept { return view_; }
