@@ -147,7 +147,6 @@ def test_reading_shared_and_distinct_name_objects():
                     _native.read_morvane(Lookalike(m, shared + [(origin, symbol, target)]))
 
 
-
 def test_reading_refuses_malformed_entries(abc):
     # Symbols are known by address once read; a bad one is refused wherever
     # it comes, after good entries with the same symbol or not.
@@ -176,6 +175,7 @@ def test_native_walks_refuse_a_table_naming_no_state():
         for first, second in ((table, good), (good, table)):
             with pytest.raises(ValueError, match="not a state"):
                 _native.same_language(2, first, bytearray(2), 0, columns, 2, second, bytearray(2), 0, columns)
+
 
 PAIR_READ = """
 import random, resource, sys
